@@ -1,0 +1,128 @@
+# Shared by run.sh, test.sh and the Wine wrapper: packages, the build's own Wine
+# prefix, a private X display and the test CA. Source it; it defines functions only.
+
+HALVEX_ROOT=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
+
+HALVEX_PACKAGES=(cmake ninja-build g++-mingw-w64-x86-64-posix binutils-mingw-w64-x86-64
+    mingw-w64-x86-64-dev googletest wine64 xvfb x11-utils imagemagick fonts-wqy-microhei
+    python3 openssl ca-certificates)
+
+halvex_log() { printf '==> %s\n' "$*"; }
+
+# Installs whichever of the given Debian packages are missing, and says which.
+halvex_install_packages() {
+    local missing=() p
+    for p in "$@"; do
+        dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed' || missing+=("$p")
+    done
+    [ ${#missing[@]} -eq 0 ] && return 0
+    halvex_log "installing Debian packages: ${missing[*]}"
+    if [ "$(id -u)" -ne 0 ]; then
+        echo "error: these packages are missing and installing them needs root: ${missing[*]}" >&2
+        return 1
+    fi
+    export DEBIAN_FRONTEND=noninteractive
+    apt-get update -qq >/dev/null
+    apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null
+}
+
+# Environment for every Wine command of this build: its own prefix, no Mono/Gecko
+# offers (they would block), quiet debug output.
+halvex_wine_env() {
+    local build=$1
+    export WINEPREFIX="$build/wineprefix"
+    export WINEARCH=win64
+    export WINEDEBUG=-all
+    export WINEDLLOVERRIDES="mscoree,mshtml=d"
+}
+
+# Starts a private Xvfb unless DISPLAY is set (or HALVEX_PRIVATE_DISPLAY=1 forces one).
+halvex_start_xvfb() {
+    local build=$1 size=${2:-1920x1080x24} n
+    if [ -n "${DISPLAY:-}" ] && [ "${HALVEX_PRIVATE_DISPLAY:-0}" != 1 ]; then return 0; fi
+    for n in $(seq 90 140); do
+        [ -e "/tmp/.X$n-lock" ] || [ -e "/tmp/.X11-unix/X$n" ] && continue
+        Xvfb ":$n" -screen 0 "$size" -nolisten tcp >"$build/xvfb.log" 2>&1 &
+        echo $! >"$build/xvfb.pid"
+        export DISPLAY=":$n"
+        local i
+        for i in $(seq 50); do
+            [ -e "/tmp/.X11-unix/X$n" ] && return 0
+            sleep 0.1
+        done
+        echo "error: Xvfb did not start on :$n" >&2
+        return 1
+    done
+    echo "error: no free X display number" >&2
+    return 1
+}
+
+halvex_stop_xvfb() {
+    local build=$1
+    [ -f "$build/xvfb.pid" ] || return 0
+    kill "$(cat "$build/xvfb.pid")" 2>/dev/null || true
+    rm -f "$build/xvfb.pid"
+}
+
+# Test CA and a server certificate for 127.0.0.1 and localhost.
+halvex_make_certs() {
+    local dir=$1/certs
+    [ -f "$dir/server.pem" ] && return 0
+    mkdir -p "$dir"
+    openssl req -x509 -newkey rsa:2048 -nodes -days 3650 -subj "/CN=Halvex Test CA" \
+        -addext "basicConstraints=critical,CA:TRUE" -addext "keyUsage=critical,keyCertSign,cRLSign" \
+        -keyout "$dir/ca.key" -out "$dir/ca.pem" 2>/dev/null
+    openssl x509 -in "$dir/ca.pem" -outform DER -out "$dir/ca.der"
+    openssl req -newkey rsa:2048 -nodes -subj "/CN=localhost" \
+        -keyout "$dir/server.key" -out "$dir/server.csr" 2>/dev/null
+    printf 'subjectAltName=DNS:localhost,IP:127.0.0.1\nextendedKeyUsage=serverAuth\nbasicConstraints=CA:FALSE\n' >"$dir/ext.cnf"
+    openssl x509 -req -in "$dir/server.csr" -CA "$dir/ca.pem" -CAkey "$dir/ca.key" -CAcreateserial \
+        -days 3650 -extfile "$dir/ext.cnf" -out "$dir/server.crt" 2>/dev/null
+    cat "$dir/server.crt" "$dir/server.key" >"$dir/server.pem"
+}
+
+halvex_reg() { wine reg add "$@" /f >/dev/null 2>&1; }
+
+# Makes the build's prefix once: Windows 10, unthemed, dot-folders not hidden by name,
+# no crash dialog, CJK font linking, and the test CA trusted. Needs the built tools.
+halvex_prepare_prefix() {
+    local build=$1
+    [ -f "$WINEPREFIX/.halvex-ready" ] && return 0
+    halvex_log "preparing the Wine prefix $WINEPREFIX"
+    rm -rf "$WINEPREFIX"
+    wineboot -i >/dev/null 2>&1
+    halvex_reg 'HKCU\Software\Wine' /v Version /d win10
+    halvex_reg 'HKCU\Software\Wine' /v ShowDotFiles /d Y
+    halvex_reg 'HKCU\Software\Wine\WineDbg' /v ShowCrashDialog /t REG_DWORD /d 0
+    halvex_reg 'HKCU\Software\Microsoft\Windows\CurrentVersion\ThemeManager' /v ThemeActive /d 0
+    local face
+    for face in "Tahoma" "MS Shell Dlg" "MS Shell Dlg 2" "Microsoft Sans Serif" "System"; do
+        halvex_reg 'HKLM\Software\Microsoft\Windows NT\CurrentVersion\FontLink\SystemLink' \
+            /v "$face" /t REG_MULTI_SZ /d "wqy-microhei.ttc,WenQuanYi Micro Hei"
+    done
+    wine "$build/bin/trust_ca.exe" "$(winepath -w "$build/certs/ca.der")" || return 1
+    wineserver -w
+    touch "$WINEPREFIX/.halvex-ready"
+}
+
+# Wine's background processes keep the output of the command that started them open,
+# so the server is started on its own, writing to a file.
+halvex_start_wineserver() {
+    local build=$1
+    wineserver -p >"$build/wineserver.log" 2>&1 </dev/null &
+    sleep 0.5
+}
+
+halvex_stop_wineserver() {
+    [ -n "${WINEPREFIX:-}" ] && wineserver -k 2>/dev/null || true
+}
+
+# Configures and builds the given build folder with the cross toolchain.
+halvex_build() {
+    local build=$1
+    shift
+    cmake -S "$HALVEX_ROOT" -B "$build" -G Ninja \
+        -DCMAKE_TOOLCHAIN_FILE="$HALVEX_ROOT/cmake/mingw-w64-x86_64.cmake" \
+        -DCMAKE_BUILD_TYPE=Release "$@" >/dev/null
+    cmake --build "$build"
+}

@@ -1,0 +1,29 @@
+#!/usr/bin/env bash
+# Configures, builds and runs every test under Wine on a private X display.
+# Idempotent; installs missing Debian packages first. Usage: scripts/test.sh [ctest args]
+# HALVEX_BUILD_DIR picks another build folder (each has its own Wine prefix).
+set -euo pipefail
+. "$(dirname "$0")/common.sh"
+
+build="${HALVEX_BUILD_DIR:-$HALVEX_ROOT/build/test}"
+mkdir -p "$build"
+halvex_install_packages "${HALVEX_PACKAGES[@]}"
+
+halvex_log "building in $build"
+halvex_build "$build" -DHALVEX_BUILD_TESTS=ON
+halvex_make_certs "$build"
+
+halvex_wine_env "$build"
+export HALVEX_PRIVATE_DISPLAY=1
+cleanup() {
+    halvex_stop_wineserver
+    halvex_stop_xvfb "$build"
+}
+trap cleanup EXIT
+halvex_start_xvfb "$build" 1920x1080x24
+halvex_start_wineserver "$build"
+halvex_prepare_prefix "$build"
+
+halvex_log "running the tests"
+cd "$build"
+ctest --output-on-failure --timeout 600 -j "$(nproc)" "$@"

@@ -1,0 +1,38 @@
+// Adds a DER certificate to the LocalMachine ROOT store, so WinHTTP under Wine trusts
+// the stand-in vendor server. Usage: trust_ca.exe CA.der
+#include <windows.h>
+#include <wincrypt.h>
+
+#include <cstdio>
+#include <fstream>
+#include <iterator>
+#include <vector>
+
+int wmain(int argc, wchar_t** argv) {
+    if (argc != 2) {
+        std::fputs("usage: trust_ca CA.der\n", stderr);
+        return 2;
+    }
+    std::ifstream in(argv[1], std::ios::binary);
+    std::vector<BYTE> der((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    if (der.empty()) {
+        std::fputs("trust_ca: cannot read the certificate\n", stderr);
+        return 1;
+    }
+    HCERTSTORE store = CertOpenStore(CERT_STORE_PROV_SYSTEM_W, 0, 0,
+                                     CERT_SYSTEM_STORE_LOCAL_MACHINE, L"ROOT");
+    if (store == nullptr) {
+        std::fprintf(stderr, "trust_ca: CertOpenStore failed (%lu)\n", GetLastError());
+        return 1;
+    }
+    BOOL added = CertAddEncodedCertificateToStore(store, X509_ASN_ENCODING, der.data(),
+                                                  static_cast<DWORD>(der.size()),
+                                                  CERT_STORE_ADD_REPLACE_EXISTING, nullptr);
+    DWORD error = GetLastError();
+    CertCloseStore(store, 0);
+    if (!added) {
+        std::fprintf(stderr, "trust_ca: CertAddEncodedCertificateToStore failed (%lu)\n", error);
+        return 1;
+    }
+    return 0;
+}
