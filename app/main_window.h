@@ -1,0 +1,20 @@
+#pragma once
+
+#include <windows.h>
+
+inline constexpr wchar_t kWindowClassName[] = L"HalvexInstaller";
+inline constexpr wchar_t kWindowTitle[] = L"Halvex Installer";
+inline constexpr int kWindowWidth = 560;
+inline constexpr int kWindowHeight = 310;
+inline constexpr int kIconResourceId = 101;
+inline constexpr int kBackgroundBitmapId = 102;
+
+// The module instance, set by the entry point before anything else.
+extern HINSTANCE g_instance;
+
+// Loads the background picture into the window's picture slot, releasing the picture it
+// replaces. A failed load empties the slot and tells the user in a box owned by owner
+// (none when owner is null).
+void LoadBackgroundPicture(HWND owner);
+
+LRESULT CALLBACK MainWndProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
