@@ -5,7 +5,7 @@ HALVEX_ROOT=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 
 HALVEX_PACKAGES=(cmake ninja-build g++-mingw-w64-x86-64-posix binutils-mingw-w64-x86-64
     mingw-w64-x86-64-dev googletest wine64 xvfb x11-utils imagemagick fonts-wqy-microhei
-    python3 openssl ca-certificates)
+    python3 openssl ca-certificates xdotool)
 
 halvex_log() { printf '==> %s\n' "$*"; }
 
@@ -115,6 +115,16 @@ halvex_start_wineserver() {
 
 halvex_stop_wineserver() {
     [ -n "${WINEPREFIX:-}" ] && wineserver -k 2>/dev/null || true
+}
+
+# Prints the port kept in the build's CMake cache under the given name, or a free one
+# when the folder has not been configured with it yet, so reconfiguring keeps the port.
+halvex_cached_port() {
+    local build=$1 var=$2 port
+    port=$(sed -n "s/^$var:[A-Z]*=//p" "$build/CMakeCache.txt" 2>/dev/null)
+    [ -n "$port" ] || port=$(python3 -c \
+        "import socket;s=socket.socket();s.bind(('127.0.0.1',0));print(s.getsockname()[1])")
+    echo "$port"
 }
 
 # Configures and builds the given build folder with the cross toolchain.
