@@ -1,0 +1,252 @@
+#include <gtest/gtest.h>
+
+#include <cctype>
+#include <cstdint>
+#include <stdexcept>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "net/download.h"
+#include "tests/net/server_test_support.h"
+
+namespace {
+
+struct Report {
+    std::uint64_t received;
+    std::uint64_t expected;
+};
+
+// One download into a fresh folder, with the reports it made and its request tag.
+struct DownloadRun {
+    bool ok = false;
+    std::string message = "caller's text";
+    std::string savePath;
+    std::string tag;
+    std::vector<Report> reports;
+};
+
+std::string WithTag(const std::string& path, const std::string& tag) {
+    return path + (path.find('?') == std::string::npos ? "?id=" : "&id=") + tag;
+}
+
+DownloadRun Download(const std::string& path) {
+    DownloadRun run;
+    run.tag = UniqueTag();
+    run.savePath = NewScratchFolder() + "setup.exe";
+    std::vector<Report>* reports = &run.reports;
+    run.ok = DownloadFile(TestOrigin() + WithTag(path, run.tag), run.savePath, run.message,
+                          [reports](std::uint64_t received, std::uint64_t expected) {
+                              reports->push_back({received, expected});
+                          });
+    return run;
+}
+
+std::string Encoded(const std::string& url) {
+    static const char kHex[] = "0123456789ABCDEF";
+    std::string out;
+    for (unsigned char c : url) {
+        if (std::isalnum(c) || c == '-' || c == '.' || c == '_') {
+            out.push_back(static_cast<char>(c));
+        } else {
+            out += {'%', kHex[c >> 4], kHex[c & 15]};
+        }
+    }
+    return out;
+}
+
+std::string RedirectPath(int status, const std::string& target) {
+    return "/t/redirect/" + std::to_string(status) + "?to=" + Encoded(target);
+}
+
+// -- status handling -----------------------------------------------------------------
+
+class RefusedStatus : public testing::TestWithParam<int> {};
+
+TEST_P(RefusedStatus, FailsWithTheCodeAndLeavesNoFile) {
+    const DownloadRun run = Download("/t/status/" + std::to_string(GetParam()));
+    EXPECT_FALSE(run.ok);
+    EXPECT_EQ(run.message, "HTTP status not OK: " + std::to_string(GetParam()));
+    EXPECT_FALSE(FileExists(run.savePath));
+    EXPECT_TRUE(run.reports.empty());
+}
+
+INSTANTIATE_TEST_SUITE_P(NotOk, RefusedStatus, testing::Values(201, 204, 206, 300, 304, 404, 500));
+
+// -- redirects that reach our own code -----------------------------------------------
+
+struct RedirectCase {
+    const char* name;
+    std::string path;
+    std::string message;
+};
+
+void PrintTo(const RedirectCase& c, std::ostream* out) { *out << c.name; }
+
+class UnfollowedRedirect : public testing::TestWithParam<RedirectCase> {};
+
+TEST_P(UnfollowedRedirect, FailsAfterOneRequestAndLeavesNoFile) {
+    const DownloadRun run = Download(GetParam().path);
+    EXPECT_FALSE(run.ok);
+    EXPECT_EQ(run.message, GetParam().message);
+    EXPECT_FALSE(FileExists(run.savePath));
+    const std::vector<LoggedRequest> requests = LoggedRequestsWith(run.tag);
+    ASSERT_EQ(requests.size(), 1u);
+    EXPECT_EQ(requests[0].user_agent, "HalvexInstaller/1.0");
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Cases, UnfollowedRedirect,
+    testing::Values(
+        RedirectCase{"HttpsToHttp", RedirectPath(302, "http://127.0.0.1/t/bytes/10"),
+                     "URL parse failed"},
+        RedirectCase{"Missing301", "/t/redirect/301", "HTTP status not OK: 301"},
+        RedirectCase{"Missing302", "/t/redirect/302", "HTTP status not OK: 302"},
+        RedirectCase{"Missing303", "/t/redirect/303", "HTTP status not OK: 303"},
+        RedirectCase{"Missing307", "/t/redirect/307", "HTTP status not OK: 307"},
+        RedirectCase{"Missing308", "/t/redirect/308", "HTTP status not OK: 308"},
+        RedirectCase{"Location2047Units", "/t/location-len/2047", "URL parse failed"},
+        RedirectCase{"Location2048Units", "/t/location-len/2048", "HTTP status not OK: 302"},
+        RedirectCase{"Location10000Units", "/t/location-len/10000", "HTTP status not OK: 302"}),
+    [](const testing::TestParamInfo<RedirectCase>& info) { return info.param.name; });
+
+// WinHTTP follows https redirects itself; both requests carry our user agent.
+TEST(FollowedRedirect, HttpsTargetIsFetched) {
+    const std::string tag = UniqueTag();
+    const DownloadRun run =
+        Download(RedirectPath(302, TestOrigin() + "/t/bytes/1000?id=" + tag + "b"));
+    ASSERT_TRUE(run.ok) << run.message;
+    EXPECT_EQ(ReadWholeFile(run.savePath), PatternBytes(1000));
+    const std::vector<LoggedRequest> first = LoggedRequestsWith(run.tag);
+    const std::vector<LoggedRequest> second = LoggedRequestsWith(tag + "b");
+    ASSERT_EQ(first.size(), 1u);
+    ASSERT_EQ(second.size(), 1u);
+    EXPECT_EQ(second[0].path, "/t/bytes/1000?id=" + tag + "b");
+    EXPECT_EQ(second[0].user_agent, "HalvexInstaller/1.0");
+}
+
+// -- bodies --------------------------------------------------------------------------
+
+TEST(Body, EmptyBodyMakesEmptyFileWithoutReports) {
+    const DownloadRun run = Download("/t/bytes/0");
+    ASSERT_TRUE(run.ok) << run.message;
+    EXPECT_TRUE(FileExists(run.savePath));
+    EXPECT_EQ(ReadWholeFile(run.savePath), "");
+    EXPECT_TRUE(run.reports.empty());
+}
+
+TEST(Body, ChunkedBodyReportsNoExpectedLength) {
+    const DownloadRun run = Download("/t/chunked/100000");
+    ASSERT_TRUE(run.ok) << run.message;
+    EXPECT_EQ(ReadWholeFile(run.savePath), PatternBytes(100000));
+    ASSERT_FALSE(run.reports.empty());
+    for (const Report& r : run.reports) {
+        EXPECT_EQ(r.expected, 0u);
+    }
+    EXPECT_EQ(run.reports.back().received, 100000u);
+}
+
+TEST(Body, ExactBytesWrittenAndCallerMessageKept) {
+    const DownloadRun run = Download("/t/bytes/1000003");
+    ASSERT_TRUE(run.ok) << run.message;
+    EXPECT_EQ(run.message, "caller's text");
+    EXPECT_EQ(ReadWholeFile(run.savePath), PatternBytes(1000003));
+    const std::vector<LoggedRequest> requests = LoggedRequestsWith(run.tag);
+    ASSERT_EQ(requests.size(), 1u);
+    EXPECT_EQ(requests[0].path, "/t/bytes/1000003?id=" + run.tag);
+    EXPECT_EQ(requests[0].user_agent, "HalvexInstaller/1.0");
+}
+
+TEST(Body, ExistingLongerFileIsTruncated) {
+    const std::string savePath = NewScratchFolder() + "setup.exe";
+    WriteWholeFile(savePath, std::string(2000000, 'x'));
+    std::string message;
+    ASSERT_TRUE(DownloadFile(TestOrigin() + "/t/bytes/1000?id=" + UniqueTag(), savePath, message,
+                             ProgressCallback()))
+        << message;
+    EXPECT_EQ(ReadWholeFile(savePath), PatternBytes(1000));
+}
+
+TEST(Body, FiftyMegabytesArriveExactly) {
+    const std::size_t size = 50u * 1024 * 1024;
+    const DownloadRun run = Download("/t/bytes/" + std::to_string(size));
+    ASSERT_TRUE(run.ok) << run.message;
+    const std::string written = ReadWholeFile(run.savePath);
+    ASSERT_EQ(written.size(), size);
+    EXPECT_TRUE(written == PatternBytes(size));
+}
+
+// -- progress ------------------------------------------------------------------------
+
+TEST(Progress, ReportsGrowToTheFileSize) {
+    const DownloadRun run = Download("/t/bytes/300000");
+    ASSERT_TRUE(run.ok) << run.message;
+    ASSERT_FALSE(run.reports.empty());
+    std::uint64_t previous = 0;
+    for (const Report& r : run.reports) {
+        EXPECT_GT(r.received, previous);
+        EXPECT_LE(r.received - previous, 8192u);
+        EXPECT_EQ(r.expected, 300000u);
+        previous = r.received;
+    }
+    EXPECT_EQ(run.reports.back().received, ReadWholeFile(run.savePath).size());
+}
+
+TEST(Progress, EmptyCallableIsFine) {
+    const std::string savePath = NewScratchFolder() + "setup.exe";
+    std::string message;
+    ASSERT_TRUE(DownloadFile(TestOrigin() + "/t/bytes/50000?id=" + UniqueTag(), savePath, message,
+                             ProgressCallback()))
+        << message;
+    EXPECT_EQ(ReadWholeFile(savePath), PatternBytes(50000));
+}
+
+// -- failures ------------------------------------------------------------------------
+
+TEST(Failure, UnparsableUrlsSendNothing) {
+    for (const std::string& url : {std::string("http://127.0.0.1/x"), std::string("/t/bytes/5"),
+                                   TestOrigin().substr(0, 16) + ":70000/t/bytes/5",
+                                   TestOrigin().substr(0, 16) + ":0/t/bytes/5"}) {
+        std::string message;
+        const std::string savePath = NewScratchFolder() + "setup.exe";
+        EXPECT_FALSE(DownloadFile(url, savePath, message, ProgressCallback())) << url;
+        EXPECT_EQ(message, "URL parse failed") << url;
+        EXPECT_FALSE(FileExists(savePath)) << url;
+    }
+}
+
+TEST(Failure, NothingListeningFailsToSend) {
+    std::string message;
+    const std::string savePath = NewScratchFolder() + "setup.exe";
+    EXPECT_FALSE(DownloadFile("https://127.0.0.1:1/t/bytes/5", savePath, message, nullptr));
+    EXPECT_EQ(message, "WinHttpSendRequest failed");
+    EXPECT_FALSE(FileExists(savePath));
+}
+
+TEST(Failure, MissingFolderFailsToCreateAfterTheRequest) {
+    const std::string tag = UniqueTag();
+    const std::string savePath = NewScratchFolder() + "no-such-folder\\setup.exe";
+    std::string message;
+    EXPECT_FALSE(DownloadFile(TestOrigin() + "/t/bytes/5?id=" + tag, savePath, message, nullptr));
+    EXPECT_EQ(message, "failed to create save file");
+    EXPECT_EQ(LoggedRequestsWith(tag).size(), 1u);
+}
+
+TEST(Failure, TruncatedBodyFailsAndLeavesNoFile) {
+    const DownloadRun run = Download("/t/truncated/100000");
+    EXPECT_FALSE(run.ok);
+    EXPECT_EQ(run.message, "download incomplete");
+    EXPECT_FALSE(FileExists(run.savePath));
+}
+
+TEST(Failure, ThrowingCallbackFailsAndLeavesNoFile) {
+    const std::string savePath = NewScratchFolder() + "setup.exe";
+    std::string message;
+    EXPECT_FALSE(
+        DownloadFile(TestOrigin() + "/t/bytes/100000?id=" + UniqueTag(), savePath, message,
+                     [](std::uint64_t, std::uint64_t) { throw std::runtime_error("sink gone"); }));
+    EXPECT_EQ(message, "download error");
+    EXPECT_FALSE(FileExists(savePath));
+}
+
+}  // namespace

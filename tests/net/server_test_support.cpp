@@ -1,0 +1,116 @@
+#include "tests/net/server_test_support.h"
+
+#include <atomic>
+#include <cstdlib>
+#include <fstream>
+#include <sstream>
+
+namespace {
+
+std::string Environment(const char* name) {
+    const char* value = std::getenv(name);
+    return value != nullptr ? value : "";
+}
+
+// Reads the string value of "key" in one JSON line the server wrote (escapes as json.dumps
+// writes them for ASCII text).
+std::string JsonField(const std::string& line, const std::string& key) {
+    const std::string marker = "\"" + key + "\": \"";
+    std::size_t at = line.find(marker);
+    if (at == std::string::npos) {
+        return "";
+    }
+    std::string value;
+    for (at += marker.size(); at < line.size() && line[at] != '"'; ++at) {
+        if (line[at] == '\\' && at + 1 < line.size()) {
+            ++at;
+        }
+        value.push_back(line[at]);
+    }
+    return value;
+}
+
+}  // namespace
+
+std::string TestOrigin() { return Environment("HALVEX_TEST_ORIGIN"); }
+
+std::string UniqueTag() {
+    static std::atomic<int> counter{0};
+    return "t" + std::to_string(GetCurrentProcessId()) + "x" + std::to_string(++counter);
+}
+
+std::vector<LoggedRequest> LoggedRequestsWith(const std::string& tag) {
+    // Wine maps the Unix path of the log onto its Z: drive.
+    std::string path = "Z:" + Environment("HALVEX_TEST_SERVER_LOG");
+    for (char& c : path) {
+        if (c == '/') {
+            c = '\\';
+        }
+    }
+    std::vector<LoggedRequest> found;
+    std::ifstream log(Widen(path).c_str(), std::ios::binary);
+    std::string line;
+    while (std::getline(log, line)) {
+        LoggedRequest request{JsonField(line, "path"), JsonField(line, "user_agent")};
+        if (request.path.find(tag) != std::string::npos) {
+            found.push_back(request);
+        }
+    }
+    return found;
+}
+
+std::string PatternBytes(std::size_t count) {
+    std::string bytes(count, '\0');
+    for (std::size_t i = 0; i < count; ++i) {
+        bytes[i] = static_cast<char>(i % 251);
+    }
+    return bytes;
+}
+
+std::string NewScratchFolder() {
+    wchar_t temp[MAX_PATH] = {};
+    (void)GetTempPathW(MAX_PATH, temp);
+    const std::wstring folder = std::wstring(temp) + L"halvex-net-" + Widen(UniqueTag()) + L"\\";
+    (void)CreateDirectoryW(folder.c_str(), nullptr);
+    return Narrow(folder);
+}
+
+bool FileExists(const std::string& path) {
+    return GetFileAttributesW(Widen(path).c_str()) != INVALID_FILE_ATTRIBUTES;
+}
+
+std::string ReadWholeFile(const std::string& path) {
+    std::ifstream file(Widen(path).c_str(), std::ios::binary);
+    std::ostringstream bytes;
+    bytes << file.rdbuf();
+    return bytes.str();
+}
+
+void WriteWholeFile(const std::string& path, const std::string& bytes) {
+    std::ofstream file(Widen(path).c_str(), std::ios::binary | std::ios::trunc);
+    file.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
+}
+
+std::wstring Widen(const std::string& utf8) {
+    if (utf8.empty()) {
+        return std::wstring();
+    }
+    const int units =
+        MultiByteToWideChar(CP_UTF8, 0, utf8.data(), static_cast<int>(utf8.size()), nullptr, 0);
+    std::wstring wide(static_cast<std::size_t>(units), L'\0');
+    (void)MultiByteToWideChar(CP_UTF8, 0, utf8.data(), static_cast<int>(utf8.size()), &wide[0],
+                              units);
+    return wide;
+}
+
+std::string Narrow(const std::wstring& wide) {
+    if (wide.empty()) {
+        return std::string();
+    }
+    const int bytes = WideCharToMultiByte(CP_UTF8, 0, wide.data(), static_cast<int>(wide.size()),
+                                          nullptr, 0, nullptr, nullptr);
+    std::string narrow(static_cast<std::size_t>(bytes), '\0');
+    (void)WideCharToMultiByte(CP_UTF8, 0, wide.data(), static_cast<int>(wide.size()), &narrow[0],
+                              bytes, nullptr, nullptr);
+    return narrow;
+}
