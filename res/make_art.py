@@ -2,7 +2,8 @@
 """Draws the installer's background (background.bmp) and icon (halvex.ico).
 
 Standard library only and fully deterministic: running it again writes the same bytes.
-Usage: python3 res/make_art.py [output folder, default: this script's folder]
+Usage: python3 res/make_art.py [--check] [output folder, default: this script's folder]
+--check writes nothing and fails when the files in the folder differ from what it draws.
 """
 
 import math
@@ -423,11 +424,23 @@ def icon_ico(c):
 
 
 def main():
-    out = sys.argv[1] if len(sys.argv) > 1 else os.path.dirname(os.path.abspath(__file__))
-    with open(os.path.join(out, "background.bmp"), "wb") as f:
-        f.write(background_bmp(make_background()))
-    with open(os.path.join(out, "halvex.ico"), "wb") as f:
-        f.write(icon_ico(make_icon()))
+    args = sys.argv[1:]
+    check = "--check" in args
+    args = [a for a in args if a != "--check"]
+    out = args[0] if args else os.path.dirname(os.path.abspath(__file__))
+    stale = []
+    for name, data in (("background.bmp", background_bmp(make_background())),
+                       ("halvex.ico", icon_ico(make_icon()))):
+        path = os.path.join(out, name)
+        if check:
+            with open(path, "rb") as f:
+                if f.read() != data:
+                    stale.append(name)
+        else:
+            with open(path, "wb") as f:
+                f.write(data)
+    if stale:
+        sys.exit("out of date, run res/make_art.py: " + ", ".join(stale))
 
 
 if __name__ == "__main__":
