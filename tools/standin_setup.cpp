@@ -85,6 +85,11 @@ void Paint(HWND window) {
     (void)InflateRect(&client, -16, -16);
     const HGDIOBJ previous = SelectObject(dc, GetStockObject(DEFAULT_GUI_FONT));
     (void)SetBkMode(dc, TRANSPARENT);
+    // Measured first so the block of lines sits in the middle of the window.
+    RECT text = client;
+    (void)DrawTextW(dc, kMessage, -1, &text, DT_CENTER | DT_WORDBREAK | DT_CALCRECT);
+    const LONG spare = (client.bottom - client.top) - (text.bottom - text.top);
+    client.top += spare > 0 ? spare / 2 : 0;
     (void)DrawTextW(dc, kMessage, -1, &client, DT_CENTER | DT_WORDBREAK);
     (void)SelectObject(dc, previous);
     (void)EndPaint(window, &paint);
