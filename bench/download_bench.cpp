@@ -1,0 +1,389 @@
+// Downloads one URL and prints what it cost as one line of key=value pairs.
+//   download_bench installer URL FILE    DownloadFile with the installer's progress sink, bound
+//                                        to a live window like the installer's
+//   download_bench unthrottled URL FILE  the same with the sink that repaints on every report
+//   download_bench winhttp URL FILE      WinHTTP alone: 1 MiB reads written straight to the file
+//   download_bench winhttp-8k URL FILE   the same with the downloader's 8 KiB reads
+//   download_bench sha256 MIB            the downloader's SHA-256 over MIB MiB in 8 KiB pieces
+#include <windows.h>
+#include <commctrl.h>
+#include <psapi.h>
+#include <winhttp.h>
+
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <cwchar>
+#include <memory>
+#include <string>
+#include <thread>
+#include <type_traits>
+#include <vector>
+
+#include "app/progress_sink.h"
+#include "app/window_math.h"
+#include "bench/unthrottled_sink.h"
+#include "net/download.h"
+#include "net/sha256.h"
+#include "net/unique_handle.h"
+#include "net/url.h"
+
+namespace {
+
+constexpr wchar_t kClassName[] = L"HalvexBenchWindow";
+constexpr wchar_t kPercentFormat[] = L"下载进度：%d%%";
+constexpr int kBitmapId = 102;
+constexpr int kWidth = 560;
+constexpr int kHeight = 310;
+constexpr COLORREF kWhite = RGB(255, 255, 255);
+constexpr COLORREF kBarColour = RGB(117, 130, 225);
+constexpr RECT kPercentRect{8, 276, 560, 300};
+constexpr UINT kDownloadDone = WM_APP + 1;
+constexpr DWORD kBareReadBytes = 1 << 20;
+constexpr DWORD kDownloaderReadBytes = 8192;
+constexpr std::size_t kShaPieceBytes = 8192;
+
+struct InternetCloser {
+    void operator()(HINTERNET handle) const { (void)WinHttpCloseHandle(handle); }
+};
+using UniqueInternet = std::unique_ptr<void, InternetCloser>;
+
+struct GdiObjectDeleter {
+    void operator()(HGDIOBJ object) const { (void)DeleteObject(object); }
+};
+using UniqueBitmap = std::unique_ptr<std::remove_pointer_t<HBITMAP>, GdiObjectDeleter>;
+
+struct MemoryDcDeleter {
+    void operator()(HDC dc) const { (void)DeleteDC(dc); }
+};
+using UniqueMemoryDc = std::unique_ptr<std::remove_pointer_t<HDC>, MemoryDcDeleter>;
+
+struct WindowDestroyer {
+    void operator()(HWND window) const { (void)DestroyWindow(window); }
+};
+using UniqueWindow = std::unique_ptr<std::remove_pointer_t<HWND>, WindowDestroyer>;
+
+class Stopwatch {
+  public:
+    Stopwatch() {
+        (void)QueryPerformanceFrequency(&frequency_);
+        (void)QueryPerformanceCounter(&start_);
+    }
+    double Seconds() const {
+        LARGE_INTEGER now{};
+        (void)QueryPerformanceCounter(&now);
+        return static_cast<double>(now.QuadPart - start_.QuadPart) /
+               static_cast<double>(frequency_.QuadPart);
+    }
+
+  private:
+    LARGE_INTEGER frequency_{};
+    LARGE_INTEGER start_{};
+};
+
+// Main-thread counters of the bench window: position messages the bar received and paints.
+std::uint64_t g_positionMessages = 0;
+std::uint64_t g_paints = 0;
+WNDPROC g_barProc = nullptr;
+UniqueBitmap g_picture;
+
+LRESULT CALLBACK CountingBarProc(HWND bar, UINT message, WPARAM wParam, LPARAM lParam) {
+    if (message == PBM_SETPOS) {
+        ++g_positionMessages;
+    }
+    return CallWindowProcW(g_barProc, bar, message, wParam, lParam);
+}
+
+// The installer's painting: picture, close glyph and the percentage from ProgressState.
+void Paint(HWND window) {
+    ++g_paints;
+    PAINTSTRUCT paint{};
+    const HDC dc = BeginPaint(window, &paint);
+    RECT client{};
+    (void)GetClientRect(window, &client);
+    if (g_picture) {
+        const UniqueMemoryDc memory(CreateCompatibleDC(dc));
+        const HGDIOBJ previous = SelectObject(memory.get(), g_picture.get());
+        BITMAP picture{};
+        (void)GetObjectW(g_picture.get(), sizeof(picture), &picture);
+        (void)StretchBlt(dc, 0, 0, client.right - client.left, client.bottom - client.top,
+                         memory.get(), 0, 0, picture.bmWidth, picture.bmHeight, SRCCOPY);
+        (void)SelectObject(memory.get(), previous);
+    }
+    (void)SetBkMode(dc, TRANSPARENT);
+    (void)SetTextColor(dc, kWhite);
+    RECT glyph{client.right - kGlyphLeftInset, kGlyphTop, client.right - kGlyphRightInset,
+               kGlyphBottom};
+    (void)DrawTextW(dc, L"X", 1, &glyph, DT_SINGLELINE | DT_VCENTER | DT_CENTER);
+    const std::int32_t percent =
+        ProgressPercent(g_progressState.bytes_received.load(std::memory_order_relaxed),
+                        g_progressState.bytes_expected.load(std::memory_order_relaxed));
+    wchar_t text[64];
+    (void)std::swprintf(text, 64, kPercentFormat, static_cast<int>(percent));
+    RECT percentRect = kPercentRect;
+    (void)DrawTextW(dc, text, -1, &percentRect, DT_SINGLELINE | DT_BOTTOM);
+    (void)EndPaint(window, &paint);
+}
+
+LRESULT CALLBACK BenchWndProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
+    switch (message) {
+        case WM_PAINT:
+            Paint(window);
+            return 0;
+        case kDownloadDone:
+            PostQuitMessage(0);
+            return 0;
+        default:
+            return DefWindowProcW(window, message, wParam, lParam);
+    }
+}
+
+// A shown window like the installer's: same size, picture, bar (id 1001, range 0-100,
+// its colours) and painting, centred on the screen.
+UniqueWindow CreateBenchWindow() {
+    const HINSTANCE instance = GetModuleHandleW(nullptr);
+    INITCOMMONCONTROLSEX controls{sizeof(controls), ICC_PROGRESS_CLASS};
+    (void)InitCommonControlsEx(&controls);
+    WNDCLASSW windowClass{};
+    windowClass.lpfnWndProc = BenchWndProc;
+    windowClass.hInstance = instance;
+    windowClass.hCursor = LoadCursorW(nullptr, IDC_ARROW);
+    windowClass.lpszClassName = kClassName;
+    (void)RegisterClassW(&windowClass);
+    g_picture.reset(static_cast<HBITMAP>(
+        LoadImageW(instance, MAKEINTRESOURCEW(kBitmapId), IMAGE_BITMAP, 0, 0, LR_DEFAULTCOLOR)));
+
+    UniqueWindow window(CreateWindowExW(0, kClassName, L"Halvex bench", WS_POPUP, CW_USEDEFAULT,
+                                        CW_USEDEFAULT, kWidth, kHeight, nullptr, nullptr, instance,
+                                        nullptr));
+    if (!window) {
+        return window;
+    }
+    const HWND bar = CreateWindowExW(
+        0, PROGRESS_CLASSW, nullptr, WS_CHILD | WS_VISIBLE, 0, 300, kWidth, 10, window.get(),
+        reinterpret_cast<HMENU>(static_cast<INT_PTR>(kProgressBarId)), instance, nullptr);
+    (void)SendMessageW(bar, PBM_SETRANGE, 0, MAKELPARAM(0, 100));
+    (void)SendMessageW(bar, PBM_SETBKCOLOR, 0, kWhite);
+    (void)SendMessageW(bar, PBM_SETBARCOLOR, 0, kBarColour);
+    g_barProc = reinterpret_cast<WNDPROC>(
+        SetWindowLongPtrW(bar, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(CountingBarProc)));
+
+    const int x = CentredOrigin(GetSystemMetrics(SM_CXSCREEN), kWidth);
+    const int y = CentredOrigin(GetSystemMetrics(SM_CYSCREEN), kHeight);
+    (void)SetWindowPos(window.get(), nullptr, x, y, 0, 0, SWP_NOZORDER | SWP_NOSIZE);
+    (void)ShowWindow(window.get(), SW_SHOWNORMAL);
+    (void)UpdateWindow(window.get());
+    return window;
+}
+
+std::uint64_t PeakWorkingSet() {
+    PROCESS_MEMORY_COUNTERS counters{};
+    counters.cb = sizeof(counters);
+    if (!GetProcessMemoryInfo(GetCurrentProcess(), &counters, sizeof(counters))) {
+        return 0;
+    }
+    return counters.PeakWorkingSetSize;
+}
+
+// Worker-thread timings of one DownloadFile call. The tail is what follows the last
+// report: closing the file, reopening it and hashing it again.
+struct SinkRun {
+    bool ok = false;
+    std::string error;
+    std::uint64_t bytes = 0;
+    std::uint64_t reports = 0;
+    double seconds = 0;
+    double firstReportSeconds = 0;
+    double lastReportSeconds = 0;
+};
+
+int RunWithSink(bool unthrottled, const std::string& url, const std::string& savePath) {
+    const UniqueWindow window = CreateBenchWindow();
+    if (!window) {
+        std::printf("ok=0 error=window\n");
+        return 1;
+    }
+    const HWND mainWindow = window.get();
+    SinkRun run;
+    std::thread worker([&run, mainWindow, unthrottled, url, savePath] {
+        const ProgressCallback sink =
+            unthrottled ? MakeUnthrottledProgressSink(mainWindow) : MakeProgressSink(mainWindow);
+        const Stopwatch clock;
+        ProgressCallback counted = [&run, &clock, &sink](std::uint64_t received,
+                                                         std::uint64_t expected) {
+            if (run.reports++ == 0) {
+                run.firstReportSeconds = clock.Seconds();
+            }
+            sink(received, expected);
+            run.bytes = received;
+            if (received == expected) {
+                run.lastReportSeconds = clock.Seconds();
+            }
+        };
+        UniqueHandle heldFile;
+        run.ok = DownloadFile(url, savePath, run.error, std::move(counted), &heldFile);
+        run.seconds = clock.Seconds();
+        (void)PostMessageW(mainWindow, kDownloadDone, 0, 0);
+    });
+    MSG message{};
+    while (GetMessageW(&message, nullptr, 0, 0) > 0) {
+        (void)TranslateMessage(&message);
+        (void)DispatchMessageW(&message);
+    }
+    worker.join();
+
+    const double tail = run.lastReportSeconds > 0 ? run.seconds - run.lastReportSeconds : 0;
+    std::printf(
+        "mode=%s ok=%d bytes=%llu seconds=%.6f mbps=%.2f reports=%llu setpos=%llu paints=%llu "
+        "first_report_s=%.6f tail_s=%.6f peak_ws=%llu error=%s\n",
+        unthrottled ? "unthrottled" : "installer", run.ok ? 1 : 0,
+        static_cast<unsigned long long>(run.bytes), run.seconds,
+        run.seconds > 0 ? static_cast<double>(run.bytes) / run.seconds / 1e6 : 0.0,
+        static_cast<unsigned long long>(run.reports),
+        static_cast<unsigned long long>(g_positionMessages),
+        static_cast<unsigned long long>(g_paints), run.firstReportSeconds, tail,
+        static_cast<unsigned long long>(PeakWorkingSet()),
+        run.error.empty() ? "-" : run.error.c_str());
+    return run.ok ? 0 : 1;
+}
+
+std::wstring WidenAscii(const std::string& text) { return std::wstring(text.begin(), text.end()); }
+
+// The platform's own limit: no redirects, no hashing, no callback, big reads.
+bool BareDownload(const std::string& url, const std::string& savePath, DWORD readBytes,
+                  std::uint64_t& bytes, std::string& error) {
+    std::wstring host;
+    std::wstring path;
+    int port = 0;
+    if (!ParseUrl(url, host, port, path)) {
+        error = "url";
+        return false;
+    }
+    const UniqueInternet session(WinHttpOpen(L"HalvexBench/1.0", WINHTTP_ACCESS_TYPE_DEFAULT_PROXY,
+                                             WINHTTP_NO_PROXY_NAME, WINHTTP_NO_PROXY_BYPASS, 0));
+    const UniqueInternet connection(
+        session ? WinHttpConnect(session.get(), host.c_str(), static_cast<INTERNET_PORT>(port), 0)
+                : nullptr);
+    const UniqueInternet request(
+        connection ? WinHttpOpenRequest(connection.get(), L"GET", path.c_str(), nullptr,
+                                        WINHTTP_NO_REFERER, WINHTTP_DEFAULT_ACCEPT_TYPES,
+                                        WINHTTP_FLAG_SECURE)
+                   : nullptr);
+    if (!request ||
+        !WinHttpSendRequest(request.get(), WINHTTP_NO_ADDITIONAL_HEADERS, 0,
+                            WINHTTP_NO_REQUEST_DATA, 0, 0, 0) ||
+        !WinHttpReceiveResponse(request.get(), nullptr)) {
+        error = "request";
+        return false;
+    }
+    DWORD status = 0;
+    DWORD size = sizeof(status);
+    (void)WinHttpQueryHeaders(request.get(), WINHTTP_QUERY_STATUS_CODE | WINHTTP_QUERY_FLAG_NUMBER,
+                              WINHTTP_HEADER_NAME_BY_INDEX, &status, &size,
+                              WINHTTP_NO_HEADER_INDEX);
+    if (status != 200) {
+        error = "status " + std::to_string(status);
+        return false;
+    }
+    const UniqueHandle file =
+        AdoptHandle(CreateFileW(WidenAscii(savePath).c_str(), GENERIC_WRITE, 0, nullptr,
+                                CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
+    if (!file) {
+        error = "file";
+        return false;
+    }
+    std::vector<std::uint8_t> buffer(readBytes);
+    for (;;) {
+        DWORD read = 0;
+        if (!WinHttpReadData(request.get(), buffer.data(), readBytes, &read)) {
+            error = "read";
+            return false;
+        }
+        if (read == 0) {
+            return true;
+        }
+        DWORD written = 0;
+        if (!WriteFile(file.get(), buffer.data(), read, &written, nullptr) || written != read) {
+            error = "write";
+            return false;
+        }
+        bytes += read;
+    }
+}
+
+int RunBare(DWORD readBytes, const std::string& url, const std::string& savePath) {
+    const Stopwatch clock;
+    std::uint64_t bytes = 0;
+    std::string error;
+    const bool ok = BareDownload(url, savePath, readBytes, bytes, error);
+    const double seconds = clock.Seconds();
+    std::printf("mode=%s ok=%d bytes=%llu seconds=%.6f mbps=%.2f peak_ws=%llu error=%s\n",
+                readBytes == kBareReadBytes ? "winhttp" : "winhttp-8k", ok ? 1 : 0,
+                static_cast<unsigned long long>(bytes), seconds,
+                seconds > 0 ? static_cast<double>(bytes) / seconds / 1e6 : 0.0,
+                static_cast<unsigned long long>(PeakWorkingSet()),
+                error.empty() ? "-" : error.c_str());
+    return ok ? 0 : 1;
+}
+
+int RunSha256(unsigned long mebibytes) {
+    std::vector<std::uint8_t> piece(kShaPieceBytes);
+    for (std::size_t i = 0; i < piece.size(); ++i) {
+        piece[i] = static_cast<std::uint8_t>(i % 251);
+    }
+    const std::uint64_t pieces = std::uint64_t{mebibytes} * (1 << 20) / kShaPieceBytes;
+    const Stopwatch clock;
+    Sha256 hash;
+    for (std::uint64_t i = 0; i < pieces; ++i) {
+        hash.Update(piece.data(), piece.size());
+    }
+    const Sha256::Digest digest = hash.Finish();
+    const double seconds = clock.Seconds();
+    const double bytes = static_cast<double>(pieces * kShaPieceBytes);
+    std::printf("mode=sha256 ok=1 bytes=%.0f seconds=%.6f mbps=%.2f digest0=%02x\n", bytes, seconds,
+                seconds > 0 ? bytes / seconds / 1e6 : 0.0, digest[0]);
+    return 0;
+}
+
+std::string Narrow(const wchar_t* text) {
+    std::string narrow;
+    for (; *text != L'\0'; ++text) {
+        narrow.push_back(static_cast<char>(*text));
+    }
+    return narrow;
+}
+
+int Usage() {
+    std::fputs(
+        "usage: download_bench installer|unthrottled|winhttp|winhttp-8k URL FILE\n"
+        "       download_bench sha256 MIB\n",
+        stderr);
+    return 2;
+}
+
+}  // namespace
+
+int wmain(int argc, wchar_t** argv) {
+    if (argc < 3) {
+        return Usage();
+    }
+    const std::wstring mode = argv[1];
+    if (mode == L"sha256") {
+        return RunSha256(std::wcstoul(argv[2], nullptr, 10));
+    }
+    if (argc != 4) {
+        return Usage();
+    }
+    const std::string url = Narrow(argv[2]);
+    const std::string savePath = Narrow(argv[3]);
+    if (mode == L"installer" || mode == L"unthrottled") {
+        return RunWithSink(mode == L"unthrottled", url, savePath);
+    }
+    if (mode == L"winhttp") {
+        return RunBare(kBareReadBytes, url, savePath);
+    }
+    if (mode == L"winhttp-8k") {
+        return RunBare(kDownloaderReadBytes, url, savePath);
+    }
+    return Usage();
+}

@@ -1,0 +1,394 @@
+#!/usr/bin/env python3
+"""Turns the raw lines that bench/run.sh collected into the results table.
+
+    report.py pixel BMP X Y       prints "X Y RRGGBB": the colour of a 24-bit BMP's pixel
+    report.py report --out DIR --build DIR --root DIR --size-mib N --runs N --results FILE
+"""
+
+import argparse
+import datetime
+import os
+import platform
+import re
+import statistics
+import struct
+import subprocess
+import sys
+
+KIB = 1024
+MIB = 1024 * 1024
+OBJDUMP = "x86_64-w64-mingw32-objdump"
+NM = "x86_64-w64-mingw32-nm"
+# Sections a stripped PE image keeps; .bss takes no room in the file.
+FILE_SECTIONS = (".text", ".data", ".rdata", ".pdata", ".xdata", ".idata", ".CRT", ".tls",
+                 ".rsrc", ".reloc")
+
+
+def bmp_pixel(path, x, y):
+    with open(path, "rb") as f:
+        data = f.read()
+    offset = struct.unpack_from("<I", data, 10)[0]
+    width, height = struct.unpack_from("<ii", data, 18)
+    bits = struct.unpack_from("<H", data, 28)[0]
+    if bits != 24:
+        raise SystemExit("expected a 24-bit bitmap: " + path)
+    stride = (width * 3 + 3) & ~3
+    row = height - 1 - y if height > 0 else y
+    b, g, r = data[offset + row * stride + 3 * x: offset + row * stride + 3 * x + 3]
+    return "%02X%02X%02X" % (r, g, b)
+
+
+def read_runs(out, name):
+    """Every key=value line of one figure; the last value of a repeated key wins."""
+    path = os.path.join(out, name + ".txt")
+    runs = []
+    if not os.path.exists(path):
+        return runs
+    with open(path) as f:
+        for line in f:
+            fields = dict(part.split("=", 1) for part in line.split() if "=" in part)
+            if fields:
+                runs.append(fields)
+    return runs
+
+
+def good(runs):
+    return [r for r in runs if r.get("ok") == "1"]
+
+
+def median_of(runs, key):
+    values = [float(r[key]) for r in runs if key in r]
+    return statistics.median(values) if values else None
+
+
+def mbps(run):
+    return int(run["bytes"]) / float(run["seconds"]) / 1e6
+
+
+def median_mbps(runs):
+    values = [mbps(r) for r in good(runs)]
+    return statistics.median(values) if values else None
+
+
+def spread(values, fmt):
+    if not values:
+        return "-"
+    return (fmt + "–" + fmt) % (min(values), max(values))
+
+
+def command(*args):
+    try:
+        return subprocess.run(args, capture_output=True, text=True, check=False).stdout.strip()
+    except OSError:
+        return ""
+
+
+def machine():
+    cpu = ""
+    with open("/proc/cpuinfo") as f:
+        for line in f:
+            if line.startswith("model name"):
+                cpu = line.split(":", 1)[1].strip()
+                break
+    lscpu = command("lscpu")
+    match = re.search(r"^Model name:\s*(.+)$", lscpu, re.M)
+    if match and len(match.group(1)) > len(cpu):
+        cpu = match.group(1).strip()
+    memory = ""
+    with open("/proc/meminfo") as f:
+        for line in f:
+            if line.startswith("MemTotal"):
+                memory = "%.1f GiB" % (int(line.split()[1]) * KIB / (1 << 30))
+    return {
+        "cpus": str(os.cpu_count()),
+        "cpu": cpu,
+        "memory": memory,
+        "wine": command("wine", "--version"),
+        "kernel": platform.release(),
+        "nginx": command("nginx", "-v") or subprocess.run(
+            ["nginx", "-v"], capture_output=True, text=True).stderr.strip(),
+        "curl": command("curl", "--version").splitlines()[0] if command("curl", "--version") else "",
+        "load": open("/proc/loadavg").read().split()[0:3],
+    }
+
+
+def section_sizes(exe):
+    sizes = {}
+    for line in command(OBJDUMP, "-h", exe).splitlines():
+        fields = line.split()
+        if len(fields) >= 3 and fields[0].isdigit():
+            sizes[fields[1]] = int(fields[2], 16)
+    return sizes
+
+
+def map_contributions(path):
+    """Bytes each input (archive, or archive member for the project's own libraries) puts
+    into the sections that stay in the stripped file, from a GNU ld link map."""
+    totals = {}
+    with open(path, errors="replace") as f:
+        lines = f.read().split("\n")
+    try:
+        start = lines.index("Linker script and memory map")
+    except ValueError:
+        return totals
+    output = None
+    pending = None
+    entry = re.compile(r"^\s+0x([0-9a-f]+)\s+0x([0-9a-f]+)\s+(\S.*)$")
+    for line in lines[start:]:
+        head = re.match(r"^(\.\S+)", line)
+        if head:
+            output = head.group(1)
+            continue
+        if output not in FILE_SECTIONS:
+            continue
+        single = re.match(r"^ (\.\S+|\*\S*|COMMON)\s+0x([0-9a-f]+)\s+0x([0-9a-f]+)\s+(\S.*)$", line)
+        if single:
+            size, source = int(single.group(3), 16), single.group(4)
+        elif pending and entry.match(line):
+            match = entry.match(line)
+            size, source = int(match.group(2), 16), match.group(3)
+        else:
+            pending = re.match(r"^ (\.\S+)$", line) is not None
+            continue
+        pending = False
+        totals[input_name(source)] = totals.get(input_name(source), 0) + size
+    return totals
+
+
+def input_name(source):
+    source = source.strip()
+    match = re.match(r"^(.*?)\(([^)]*)\)$", source)
+    if match:
+        archive = os.path.basename(match.group(1))
+        if archive.startswith("libhalvex"):
+            return "%s(%s)" % (archive, match.group(2))
+        return archive
+    name = os.path.basename(source)
+    return name or "linker"
+
+
+def unique_symbols(exe, floor, count):
+    def sized(path):
+        symbols = {}
+        for line in command(NM, "--size-sort", "-S", "-C", path).splitlines():
+            parts = line.split(None, 3)
+            if len(parts) == 4:
+                symbols[parts[3]] = int(parts[1], 16)
+        return symbols
+
+    mine = sized(exe)
+    theirs = sized(floor)
+    extra = sorted(((size, name) for name, size in mine.items() if name not in theirs),
+                   reverse=True)
+    return extra[:count], sum(size for size, _ in extra)
+
+
+def met(ok):
+    return "yes" if ok else "**no**"
+
+
+def fmt(value, pattern="%.1f"):
+    return "-" if value is None else pattern % value
+
+
+def report(args):
+    out = args.out
+    size_bytes = args.size_mib * MIB
+    runs = {name: read_runs(out, name) for name in (
+        "installer", "winhttp", "winhttp-8k", "curl", "unthrottled", "small", "sha256",
+        "startup-installer", "startup-floor")}
+
+    a = median_mbps(runs["installer"])
+    b = median_mbps(runs["winhttp"])
+    b8 = median_mbps(runs["winhttp-8k"])
+    c = median_mbps(runs["curl"])
+    before = median_mbps(runs["unthrottled"])
+    a_over_b = a / b if a and b else None
+    b_over_c = b / c if b and c else None
+
+    after_runs = good(runs["installer"])
+    before_runs = good(runs["unthrottled"])
+    reports = median_of(after_runs, "reports")
+    setpos_after = median_of(after_runs, "setpos")
+    paints_after = median_of(after_runs, "paints")
+    setpos_before = median_of(before_runs, "setpos")
+    paints_before = median_of(before_runs, "paints")
+    seconds_after = median_of(after_runs, "seconds")
+    seconds_before = median_of(before_runs, "seconds")
+    per_report_before = per_report_after = None
+    seconds_b8 = median_of(good(runs["winhttp-8k"]), "seconds")
+    tail = median_of(after_runs, "tail_s")
+    sha = median_mbps(runs["sha256"])
+    hash_in_loop = size_bytes / (sha * 1e6) if sha else None
+    if reports and seconds_b8 is not None and tail is not None and hash_in_loop:
+        # What is left of a download once the platform's own 8 KiB loop, hashing in the
+        # loop and the verify pass are taken away is the progress sink's share.
+        base = seconds_b8 + hash_in_loop + tail
+        if seconds_before:
+            per_report_before = max(0.0, seconds_before - base) / reports * 1e6
+        if seconds_after:
+            per_report_after = max(0.0, seconds_after - base) / reports * 1e6
+
+    small_ws = [int(r["peak_ws"]) for r in good(runs["small"])]
+    large_ws = [int(r["peak_ws"]) for r in after_runs]
+    ws_small = statistics.median(small_ws) if small_ws else None
+    ws_large = statistics.median(large_ws) if large_ws else None
+    ws_delta = ws_large - ws_small if small_ws and large_ws else None
+
+    start_inst = [float(r["paint_ms"]) for r in good(runs["startup-installer"])]
+    start_floor = [float(r["paint_ms"]) for r in good(runs["startup-floor"])]
+    si = statistics.median(start_inst) if start_inst else None
+    sf = statistics.median(start_floor) if start_floor else None
+    start_ratio = si / sf if si and sf else None
+
+    root = args.root
+    exe = os.path.join(args.build, "bin", "halvex-installer.exe")
+    floor_exe = os.path.join(args.build, "bin", "size_floor.exe")
+    exe_size = os.path.getsize(exe)
+    floor_size = os.path.getsize(floor_exe)
+    bitmap = os.path.getsize(os.path.join(root, "res", "background.bmp")) - 14
+    rest = exe_size - bitmap
+    over_floor = rest - floor_size
+
+    unstripped = os.path.join(out, "halvex-installer.unstripped.exe")
+    floor_unstripped = os.path.join(out, "size_floor.unstripped.exe")
+    sections = section_sizes(exe)
+    floor_sections = section_sizes(floor_exe)
+    mine = map_contributions(os.path.join(out, "halvex-installer.map"))
+    theirs = map_contributions(os.path.join(out, "size_floor.map"))
+    symbols, symbols_total = unique_symbols(unstripped, floor_unstripped, 12)
+
+    rows = [
+        ("(a) installer's path: DownloadFile + progress sink + live window", fmt(a) + " MB/s",
+         spread([mbps(r) for r in after_runs], "%.1f"), "", ""),
+        ("(b) bare WinHTTP, 1 MiB reads, same Wine", fmt(b) + " MB/s",
+         spread([mbps(r) for r in good(runs["winhttp"])], "%.1f"), "", ""),
+        ("(b8) bare WinHTTP, 8 KiB reads (the downloader's piece size)", fmt(b8) + " MB/s",
+         spread([mbps(r) for r in good(runs["winhttp-8k"])], "%.1f"), "", ""),
+        ("(c) native curl, same URL, same disk", fmt(c) + " MB/s",
+         spread([mbps(r) for r in good(runs["curl"])], "%.1f"), "", ""),
+        ("a/b", fmt(a_over_b, "%.2f"), "", "≥ 0.95", met(a_over_b and a_over_b >= 0.95)),
+        ("b/c", fmt(b_over_c, "%.2f"), "", "", ""),
+        ("progress: reports per download", fmt(reports, "%.0f"), "", "", ""),
+        ("progress: PBM_SETPOS received by the bar, before → after",
+         "%s → %s" % (fmt(setpos_before, "%.0f"), fmt(setpos_after, "%.0f")), "", "", ""),
+        ("progress: paints of the window, before → after",
+         "%s → %s" % (fmt(paints_before, "%.0f"), fmt(paints_after, "%.0f")), "", "", ""),
+        ("progress: (a) throughput, before → after",
+         "%s → %s MB/s" % (fmt(before), fmt(a)),
+         spread([mbps(r) for r in before_runs], "%.1f"), "", ""),
+        ("progress: sink cost per report, before → after (derived)",
+         "%s → %s µs" % (fmt(per_report_before), fmt(per_report_after)), "", "", ""),
+        ("verify pass after the last report (close, reopen, re-hash)", fmt(tail, "%.2f") + " s",
+         spread([float(r["tail_s"]) for r in after_runs], "%.2f"), "", ""),
+        ("SHA-256 of the downloader, in memory", fmt(sha) + " MB/s",
+         spread([mbps(r) for r in good(runs["sha256"])], "%.1f"), "", ""),
+        ("memory: peak working set, 1 MiB body", fmt(ws_small and ws_small / MIB, "%.2f") + " MiB",
+         spread([v / MIB for v in small_ws], "%.2f"), "", ""),
+        ("memory: peak working set, %d MiB body" % args.size_mib,
+         fmt(ws_large and ws_large / MIB, "%.2f") + " MiB",
+         spread([v / MIB for v in large_ws], "%.2f"), "", ""),
+        ("memory: difference", fmt(ws_delta and ws_delta / MIB, "%.2f") + " MiB", "", "≤ 1 MiB",
+         met(ws_delta is not None and abs(ws_delta) <= MIB)),
+        ("start-up to first paint: installer", fmt(si) + " ms", spread(start_inst, "%.0f"), "",
+         ""),
+        ("start-up to first paint: minimal Win32 window", fmt(sf) + " ms",
+         spread(start_floor, "%.0f"), "", ""),
+        ("start-up ratio", fmt(start_ratio, "%.2f"), "", "≤ 1.2",
+         met(start_ratio and start_ratio <= 1.2)),
+        ("size: halvex-installer.exe", "%d B (%.1f KiB)" % (exe_size, exe_size / KIB), "", "", ""),
+        ("size: bitmap 560×310×3 + header", "%d B" % bitmap, "", "", ""),
+        ("size: everything else", "%d B (%.1f KiB)" % (rest, rest / KIB), "", "", ""),
+        ("size: floor (regex + thread + function)", "%d B (%.1f KiB)" % (floor_size,
+                                                                          floor_size / KIB),
+         "", "", ""),
+        ("size: everything else − floor", "%+.1f KiB" % (over_floor / KIB), "", "≤ 100 KiB",
+         met(over_floor <= 100 * KIB)),
+    ]
+
+    table = ["| Figure | Median | Range over runs | Goal | Met |", "|---|---|---|---|---|"]
+    table += ["| %s | %s | %s | %s | %s |" % row for row in rows]
+
+    m = machine()
+    lines = [
+        "# Benchmark results",
+        "",
+        "Written by `bench/run.sh` on %s UTC." % datetime.datetime.utcnow().strftime(
+            "%Y-%m-%d %H:%M"),
+        "",
+        "Machine: %s CPUs, %s, %s memory; %s; Linux %s; %s; %s. Load average when the report "
+        "was written: %s." % (m["cpus"], m["cpu"], m["memory"], m["wine"], m["kernel"],
+                               m["nginx"], m["curl"], " ".join(m["load"])),
+        "",
+        "Body: %d MiB of random bytes over HTTPS (TLS 1.2/1.3 as negotiated) from nginx on "
+        "127.0.0.1, %d runs per figure, median shown; MB/s is 10^6 bytes per second." % (
+            args.size_mib, args.runs),
+        "",
+    ] + table + [
+        "",
+        "## Where the size beyond the bitmap comes from",
+        "",
+        "Sections of the stripped files (bytes):",
+        "",
+        "| Section | installer | floor | difference |",
+        "|---|---|---|---|",
+    ]
+    for name in sorted(set(sections) | set(floor_sections),
+                       key=lambda n: -(sections.get(n, 0) - floor_sections.get(n, 0))):
+        lines.append("| %s | %d | %d | %+d |" % (name, sections.get(name, 0),
+                                                 floor_sections.get(name, 0),
+                                                 sections.get(name, 0) - floor_sections.get(name,
+                                                                                            0)))
+    lines += [
+        "",
+        "Bytes each input puts into those sections, from the link maps of unstripped links "
+        "made with the build's own link commands (largest differences first):",
+        "",
+        "| Input | installer | floor | difference |",
+        "|---|---|---|---|",
+    ]
+    deltas = sorted(set(mine) | set(theirs), key=lambda k: -(mine.get(k, 0) - theirs.get(k, 0)))
+    for key in deltas:
+        diff = mine.get(key, 0) - theirs.get(key, 0)
+        if abs(diff) >= 512:
+            lines.append("| %s | %d | %d | %+d |" % (key, mine.get(key, 0), theirs.get(key, 0),
+                                                    diff))
+    lines += [
+        "",
+        "Largest symbols of the installer that the floor does not have (%d bytes in all):" %
+        symbols_total,
+        "",
+        "| Bytes | Symbol |",
+        "|---|---|",
+    ]
+    for size, name in symbols:
+        lines.append("| %d | `%s` |" % (size, name.replace("|", "\\|")[:140]))
+    lines.append("")
+
+    with open(args.results, "w") as f:
+        f.write("\n".join(lines))
+    print("\n".join(table))
+    print("\nwritten to " + args.results)
+
+
+def main():
+    parser = argparse.ArgumentParser()
+    sub = parser.add_subparsers(dest="command", required=True)
+    pixel = sub.add_parser("pixel")
+    pixel.add_argument("bmp")
+    pixel.add_argument("x", type=int)
+    pixel.add_argument("y", type=int)
+    rep = sub.add_parser("report")
+    for name in ("--out", "--build", "--root", "--results"):
+        rep.add_argument(name, required=True)
+    rep.add_argument("--size-mib", type=int, required=True)
+    rep.add_argument("--runs", type=int, required=True)
+    args = parser.parse_args()
+    if args.command == "pixel":
+        print(args.x, args.y, bmp_pixel(args.bmp, args.x, args.y))
+    else:
+        report(args)
+
+
+if __name__ == "__main__":
+    sys.exit(main())

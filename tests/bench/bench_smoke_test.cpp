@@ -1,0 +1,167 @@
+// A seconds-long run of each benchmark program on a small body from the fixture server:
+// they must download the right bytes and report figures that make sense. No speed is judged.
+#include <windows.h>
+
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <map>
+#include <sstream>
+#include <string>
+
+#include "net/unique_handle.h"
+#include "tests/net/server_test_support.h"
+
+namespace {
+
+constexpr DWORD kBoundMs = 120000;
+constexpr std::size_t kBodyBytes = 1 << 20;
+constexpr std::size_t kPieceBytes = 8192;
+
+struct Run {
+    DWORD exitCode = STILL_ACTIVE;
+    std::map<std::string, std::string> fields;
+};
+
+// HALVEX_TEST_TOOLS is a Unix path; Wine shows it on its Z: drive.
+std::wstring Tool(const wchar_t* name) {
+    std::wstring path = L"Z:" + Widen(std::getenv("HALVEX_TEST_TOOLS")) + L"\\" + name;
+    for (wchar_t& c : path) {
+        if (c == L'/') {
+            c = L'\\';
+        }
+    }
+    return path;
+}
+
+// Runs a program with its standard output on a pipe, within the bound, and parses the
+// key=value pairs of what it printed.
+Run RunProgram(const std::wstring& program, const std::wstring& arguments) {
+    SECURITY_ATTRIBUTES inheritable{sizeof(inheritable), nullptr, TRUE};
+    HANDLE readEnd = nullptr;
+    HANDLE writeEnd = nullptr;
+    Run run;
+    if (!CreatePipe(&readEnd, &writeEnd, &inheritable, 0)) {
+        return run;
+    }
+    const UniqueHandle reader = AdoptHandle(readEnd);
+    UniqueHandle writer = AdoptHandle(writeEnd);
+    (void)SetHandleInformation(reader.get(), HANDLE_FLAG_INHERIT, 0);
+
+    STARTUPINFOW startup{};
+    startup.cb = sizeof(startup);
+    startup.dwFlags = STARTF_USESTDHANDLES;
+    startup.hStdOutput = writer.get();
+    startup.hStdError = GetStdHandle(STD_ERROR_HANDLE);
+    std::wstring commandLine = L"\"" + program + L"\" " + arguments;
+    PROCESS_INFORMATION created{};
+    if (!CreateProcessW(program.c_str(), &commandLine[0], nullptr, nullptr, TRUE, 0, nullptr,
+                        nullptr, &startup, &created)) {
+        return run;
+    }
+    const UniqueHandle thread = AdoptHandle(created.hThread);
+    const UniqueHandle process = AdoptHandle(created.hProcess);
+    writer.reset();
+
+    std::string output;
+    char buffer[4096];
+    DWORD read = 0;
+    while (ReadFile(reader.get(), buffer, sizeof(buffer), &read, nullptr) && read > 0) {
+        output.append(buffer, read);
+    }
+    if (WaitForSingleObject(process.get(), kBoundMs) != WAIT_OBJECT_0) {
+        (void)TerminateProcess(process.get(), 1);
+        (void)WaitForSingleObject(process.get(), kBoundMs);
+    }
+    (void)GetExitCodeProcess(process.get(), &run.exitCode);
+
+    std::istringstream words(output);
+    std::string word;
+    while (words >> word) {
+        const std::size_t equals = word.find('=');
+        if (equals != std::string::npos) {
+            run.fields[word.substr(0, equals)] = word.substr(equals + 1);
+        }
+    }
+    return run;
+}
+
+double Number(const Run& run, const std::string& key) {
+    const auto found = run.fields.find(key);
+    return found == run.fields.end() ? -1 : std::strtod(found->second.c_str(), nullptr);
+}
+
+class BenchSmokeTest : public ::testing::Test {
+  protected:
+    Run Download(const std::wstring& mode) {
+        const std::string url =
+            TestOrigin() + "/t/bytes/" + std::to_string(kBodyBytes) + "?bench=" + UniqueTag();
+        return RunProgram(Tool(L"download_bench.exe"),
+                          mode + L" " + Widen(url) + L" \"" + Widen(savePath_) + L"\"");
+    }
+
+    const std::string savePath_ = NewScratchFolder() + "body.bin";
+};
+
+TEST_F(BenchSmokeTest, EveryDownloadClientFetchesTheWholeBody) {
+    for (const wchar_t* mode : {L"installer", L"unthrottled", L"winhttp", L"winhttp-8k"}) {
+        SCOPED_TRACE(Narrow(mode));
+        const Run run = Download(mode);
+        EXPECT_EQ(run.exitCode, 0u);
+        EXPECT_EQ(run.fields["ok"], "1") << run.fields["error"];
+        EXPECT_EQ(Number(run, "bytes"), static_cast<double>(kBodyBytes));
+        EXPECT_GT(Number(run, "seconds"), 0);
+        EXPECT_GT(Number(run, "peak_ws"), 0);
+        EXPECT_TRUE(ReadWholeFile(savePath_) == PatternBytes(kBodyBytes));
+    }
+}
+
+TEST_F(BenchSmokeTest, ProgressCountsShowWhatEachSinkSent) {
+    const Run installer = Download(L"installer");
+    const Run unthrottled = Download(L"unthrottled");
+    // WinHTTP may hand over less than a full piece, never more.
+    const double leastReports = static_cast<double>(kBodyBytes / kPieceBytes);
+    for (const Run* run : {&installer, &unthrottled}) {
+        EXPECT_GE(Number(*run, "reports"), leastReports);
+        EXPECT_GE(Number(*run, "paints"), 1);
+        EXPECT_GE(Number(*run, "tail_s"), 0);
+    }
+    EXPECT_EQ(Number(unthrottled, "setpos"), Number(unthrottled, "reports"));
+    // One position per percentage step at most, the first report included.
+    EXPECT_GE(Number(installer, "setpos"), 1);
+    EXPECT_LE(Number(installer, "setpos"), 101);
+}
+
+TEST_F(BenchSmokeTest, HashingModeCountsWhatItHashed) {
+    const Run run = RunProgram(Tool(L"download_bench.exe"), L"sha256 4");
+    EXPECT_EQ(run.exitCode, 0u);
+    EXPECT_EQ(Number(run, "bytes"), 4.0 * (1 << 20));
+    EXPECT_GT(Number(run, "mbps"), 0);
+}
+
+TEST_F(BenchSmokeTest, LauncherSeesTheMinimalWindowShownAndPainted) {
+    const Run run =
+        RunProgram(Tool(L"startup_launcher.exe"), L"HalvexStartupFloor 150 120 7582E1 60000 \"" +
+                                                      Tool(L"startup_floor.exe") + L"\"");
+    EXPECT_EQ(run.exitCode, 0u);
+    EXPECT_EQ(run.fields["ok"], "1");
+    EXPECT_GT(Number(run, "visible_ms"), 0);
+    EXPECT_GE(Number(run, "paint_ms"), Number(run, "visible_ms"));
+}
+
+TEST_F(BenchSmokeTest, LauncherGivesUpOnAColourTheWindowNeverShows) {
+    const Run run =
+        RunProgram(Tool(L"startup_launcher.exe"), L"HalvexStartupFloor 150 120 010203 3000 \"" +
+                                                      Tool(L"startup_floor.exe") + L"\"");
+    EXPECT_EQ(run.exitCode, 1u);
+    EXPECT_EQ(run.fields["ok"], "0");
+    // The program was ended with its job, so no window of it is left behind.
+    EXPECT_EQ(FindWindowW(L"HalvexStartupFloor", nullptr), nullptr);
+}
+
+TEST_F(BenchSmokeTest, SizeFloorReallyMatchesUrls) {
+    EXPECT_EQ(RunProgram(Tool(L"size_floor.exe"), L"https://localhost:4443/x").exitCode, 0u);
+    EXPECT_EQ(RunProgram(Tool(L"size_floor.exe"), L"ftp://localhost/x").exitCode, 1u);
+}
+
+}  // namespace
