@@ -1,0 +1,318 @@
+"""Runs the real installer under Wine on the test display and watches it from outside.
+
+The tests get their places from the environment that tests/e2e/CMakeLists.txt sets:
+HALVEX_E2E_BUILD (the build folder, with bin/ and wineprefix/), HALVEX_E2E_SOURCE (the source
+tree), HALVEX_E2E_PORT (the port compiled into the installer), HALVEX_E2E_SUPPORT_URL and
+DISPLAY. Every wait is bounded, and everything started here is ended by its pid.
+"""
+
+import contextlib
+import json
+import os
+import shutil
+import signal
+import subprocess
+import sys
+import tempfile
+import time
+import unittest
+
+BUILD = os.environ["HALVEX_E2E_BUILD"]
+SOURCE = os.environ["HALVEX_E2E_SOURCE"]
+PORT = int(os.environ["HALVEX_E2E_PORT"])
+SUPPORT_URL = os.environ["HALVEX_E2E_SUPPORT_URL"]
+BIN = os.path.join(BUILD, "bin")
+PREFIX = os.path.join(BUILD, "wineprefix")
+CERT = os.path.join(BUILD, "certs", "server.pem")
+INSTALLER = os.path.join(BIN, "halvex-installer.exe")
+STANDIN = os.path.join(BIN, "halvex-nefo-standin.exe")
+UI_DRIVER = os.path.join(BIN, "ui_driver.exe")
+RECORDER = os.path.join(BIN, "https_recorder.exe")
+RUNS = os.path.join(BUILD, "e2e-runs")
+
+MAIN_CLASS = "HalvexInstaller"
+STANDIN_TITLE = "Halvex Nefo Setup (stand-in)"
+SAVE_NAME = "halvex-nefo-setup.exe"
+
+sys.path.insert(0, os.path.join(SOURCE, "tools"))
+from vendor_server import VendorServer  # noqa: E402
+
+
+def _wine_environment():
+    """The same Wine settings as the build scripts use (scripts/common.sh)."""
+    script = '. "$1/scripts/common.sh"; halvex_wine_env "$2"; env -0'
+    out = subprocess.run(["bash", "-c", script, "env", SOURCE, BUILD], check=True,
+                         capture_output=True, timeout=30).stdout
+    env = dict(item.split("=", 1) for item in out.decode().split("\0") if "=" in item)
+    if not env.get("DISPLAY"):
+        raise RuntimeError("DISPLAY is not set; scripts/test.sh provides one")
+    return env
+
+
+WINE_ENV = _wine_environment()
+
+
+def windows_path(path):
+    """Wine maps the Unix root to drive Z:."""
+    return "Z:" + os.path.abspath(path).replace("/", "\\")
+
+
+def wine(args, timeout=60, env=None):
+    """Runs a Windows program to its end. Its output goes through files, not pipes: Wine
+    services that it may start would hold a pipe open long after it has exited."""
+    with tempfile.TemporaryFile() as out, tempfile.TemporaryFile() as err:
+        process = subprocess.run(["wine"] + list(args), env=env or WINE_ENV, stdout=out,
+                                 stderr=err, stdin=subprocess.DEVNULL, timeout=timeout)
+        out.seek(0)
+        err.seek(0)
+        return subprocess.CompletedProcess(process.args, process.returncode, out.read(),
+                                           err.read())
+
+
+def ui(*args, timeout=10):
+    """Runs one ui_driver command and returns its JSON answer (ok is false on a timeout)."""
+    result = wine([UI_DRIVER] + [str(a) for a in args] + ["--timeout", str(timeout)],
+                  timeout=timeout + 60)
+    lines = [line for line in result.stdout.decode(errors="replace").splitlines()
+             if line.startswith("{")]
+    if not lines:
+        raise RuntimeError("ui_driver said nothing: %r" % result.stderr[-2000:])
+    return json.loads(lines[-1])
+
+
+def xdotool(*args):
+    """Real X input, as a person's mouse gives it."""
+    subprocess.run(["xdotool"] + [str(a) for a in args], env=WINE_ENV, check=True, timeout=30)
+
+
+def reg(*args):
+    result = wine(["reg"] + list(args))
+    if result.returncode != 0:
+        raise RuntimeError("reg %s failed: %r" % (" ".join(args), result.stdout + result.stderr))
+    return result.stdout.decode(errors="replace")
+
+
+def reg_default_value(key):
+    out = reg("query", key, "/ve")
+    for line in out.splitlines():
+        if "REG_SZ" in line:
+            return line.split("REG_SZ", 1)[1].strip()
+    raise RuntimeError("no default value under " + key)
+
+
+def screenshot(path):
+    """The whole X screen as an image file; the format follows the name (.ppm, .png)."""
+    subprocess.run(["import", "-display", WINE_ENV["DISPLAY"], "-window", "root", path],
+                   check=True, timeout=60)
+
+
+def read_ppm(path):
+    """(width, height, pixel) where pixel(x, y) gives (r, g, b) of a binary PPM."""
+    with open(path, "rb") as f:
+        data = f.read()
+    fields, pos = [], 0
+    while len(fields) < 4:
+        while data[pos:pos + 1].isspace():
+            pos += 1
+        if data[pos:pos + 1] == b"#":
+            pos = data.index(b"\n", pos)
+            continue
+        end = pos
+        while not data[end:end + 1].isspace():
+            end += 1
+        fields.append(data[pos:end])
+        pos = end
+    if fields[0] != b"P6" or fields[3] != b"255":
+        raise ValueError("not an 8-bit binary PPM: " + path)
+    width, height, pixels = int(fields[1]), int(fields[2]), data[pos + 1:]
+
+    def pixel(x, y):
+        i = 3 * (y * width + x)
+        return tuple(pixels[i:i + 3])
+
+    return width, height, pixel
+
+
+def read_bmp24(path):
+    """(width, height, pixel) of an uncompressed 24-bit bottom-up BMP."""
+    with open(path, "rb") as f:
+        data = f.read()
+    offset = int.from_bytes(data[10:14], "little")
+    width = int.from_bytes(data[18:22], "little", signed=True)
+    height = int.from_bytes(data[22:26], "little", signed=True)
+    if int.from_bytes(data[28:30], "little") != 24 or height <= 0:
+        raise ValueError("not a bottom-up 24-bit BMP: " + path)
+    stride = (width * 3 + 3) & ~3
+
+    def pixel(x, y):
+        i = offset + (height - 1 - y) * stride + 3 * x
+        b, g, r = data[i:i + 3]
+        return (r, g, b)
+
+    return width, height, pixel
+
+
+def _read_lines(path):
+    if not os.path.exists(path):
+        return []
+    with open(path, encoding="utf-8") as f:
+        return [line.rstrip("\n") for line in f if line.strip()]
+
+
+def wait_for(condition, timeout, step=0.1):
+    """Polls condition until it is true or the bound passes; returns its last value."""
+    deadline = time.monotonic() + timeout
+    while True:
+        value = condition()
+        if value or time.monotonic() >= deadline:
+            return value
+        time.sleep(step)
+
+
+class InstallerRun:
+    """One start of the installer, from a fresh current folder of its own."""
+
+    def __init__(self, name, standin_seconds=0, standin_exit_code=0):
+        self.folder = os.path.join(RUNS, name)
+        shutil.rmtree(self.folder, ignore_errors=True)
+        self.cwd = os.path.join(self.folder, "cwd")
+        os.makedirs(self.cwd)
+        self.standin_record = os.path.join(self.folder, "standin-record.txt")
+        self.browser_record = os.path.join(self.folder, "browser-record.txt")
+        env = dict(WINE_ENV)
+        env["HALVEX_STANDIN_RECORD"] = windows_path(self.standin_record)
+        env["HALVEX_STANDIN_SECONDS"] = str(standin_seconds)
+        env["HALVEX_STANDIN_EXIT_CODE"] = str(standin_exit_code)
+        self.log = open(os.path.join(self.folder, "wine.log"), "wb")
+        # The wine launcher becomes the Windows process, so its pid is the installer's.
+        self.process = subprocess.Popen(["wine", INSTALLER], cwd=self.cwd, env=env,
+                                        stdin=subprocess.DEVNULL, stdout=self.log,
+                                        stderr=subprocess.STDOUT)
+        self.windows_pids = set()
+
+    @property
+    def setup_path(self):
+        return os.path.join(self.cwd, SAVE_NAME)
+
+    def window(self, state="visible", timeout=60):
+        """The main window once it is in the given state, or None after the bound."""
+        answer = ui("window", "--class", MAIN_CLASS, "--state", state, timeout=timeout)
+        if answer["ok"] and "window" in answer:
+            self.windows_pids.add(answer["window"]["pid"])
+            return answer["window"]
+        return None
+
+    def message_box(self, timeout=60):
+        answer = ui("box", "--owner-class", MAIN_CLASS, timeout=timeout)
+        return answer if answer["ok"] else None
+
+    def press(self, button, timeout=30):
+        return ui("press", "--owner-class", MAIN_CLASS, "--button", button, timeout=timeout)["ok"]
+
+    def release_at(self, x, y, press_at=None):
+        """A left click whose release lands at client (x, y); the press may land elsewhere."""
+        left, top = self.window("exists", timeout=10)["rect"][:2]
+        px, py = press_at if press_at is not None else (x, y)
+        xdotool("mousemove", left + px, top + py, "mousedown", "1",
+                "mousemove", left + x, top + y, "mouseup", "1")
+
+    def settle(self):
+        """Lets the window handle input already sent: a round trip through its message loop,
+        then a pause for a close request it may have posted itself."""
+        ui("sync", "--class", MAIN_CLASS, timeout=10)
+        time.sleep(1.0)
+        ui("sync", "--class", MAIN_CLASS, timeout=10)
+
+    def wait_exit(self, timeout=60):
+        """The exit code, or None if the installer is still running after the bound."""
+        try:
+            return self.process.wait(timeout)
+        except subprocess.TimeoutExpired:
+            return None
+
+    def browser_opened(self):
+        """The addresses handed to the browser, one per opening."""
+        return _read_lines(self.browser_record)
+
+    def standin_runs(self):
+        """(command line, current directory) of each recorded run of the stand-in setup."""
+        return [tuple(line.split("\t", 1)) for line in _read_lines(self.standin_record)]
+
+    def end(self):
+        """Ends whatever of this run is still alive: the installer, then its setup stand-in."""
+        if self.process.poll() is None:
+            for pid in sorted(self.windows_pids):
+                ui("kill", "--pid", pid, timeout=10)
+            if self.process.poll() is None:
+                os.kill(self.process.pid, signal.SIGKILL)
+            self.process.wait(30)
+        standin = ui("window", "--title", STANDIN_TITLE, timeout=0)
+        if standin["ok"] and "window" in standin:
+            ui("kill", "--pid", standin["window"]["pid"], timeout=10)
+        self.log.close()
+
+
+class EndToEndTest(unittest.TestCase):
+    """Base for the tests: a stand-in vendor server and installer runs that always end."""
+
+    @contextlib.contextmanager
+    def vendor_server(self):
+        server = VendorServer(port=PORT, certfile=CERT)
+        server.start()
+        try:
+            yield server
+        finally:
+            server.stop()
+
+    @contextlib.contextmanager
+    def installer(self, name, **standin):
+        run = InstallerRun(name, **standin)
+        try:
+            yield run
+        finally:
+            run.end()
+
+    @contextlib.contextmanager
+    def webview2_runtime(self):
+        """A folder where the runtime probe looks, holding one of the runtime's marker files."""
+        base = os.path.join(PREFIX, "drive_c", "Program Files", "Microsoft", "EdgeWebView")
+        self.assertFalse(os.path.exists(base), "a runtime folder is left over in the prefix")
+        folder = os.path.join(base, "Application", "120.0.2210.91")
+        os.makedirs(folder)
+        with open(os.path.join(folder, "msedgewebview2.exe"), "wb") as f:
+            f.write(b"MZ")
+        try:
+            yield
+        finally:
+            shutil.rmtree(base)
+
+    @contextlib.contextmanager
+    def windows_version(self, version):
+        """Wine's per-program override of the Windows version the installer sees."""
+        key = "HKCU\\Software\\Wine\\AppDefaults\\halvex-installer.exe"
+        reg("add", key, "/v", "Version", "/d", version, "/f")
+        try:
+            yield
+        finally:
+            reg("delete", key, "/f")
+
+    @contextlib.contextmanager
+    def browser_recorder(self, record_path):
+        """Makes the https protocol handler a recorder that writes the address it opens."""
+        key = "HKCR\\https\\shell\\open\\command"
+        previous = reg_default_value(key)
+        command = '"%s" "%s" "%%1"' % (windows_path(RECORDER), windows_path(record_path))
+        reg("add", key, "/ve", "/d", command, "/f")
+        try:
+            yield
+        finally:
+            reg("add", key, "/ve", "/d", previous, "/f")
+
+    def assert_main_window_centred(self, window):
+        # 560 x 310 on the 1920 x 1080 test screen.
+        self.assertEqual(window["rect"], [680, 385, 1240, 695])
+
+
+def standin_bytes():
+    with open(STANDIN, "rb") as f:
+        return f.read()

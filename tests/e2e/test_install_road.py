@@ -1,0 +1,147 @@
+"""The installer's whole road, started as a person starts it and watched from outside."""
+
+import contextlib
+import ntpath
+import os
+import time
+import unittest
+
+from harness import (SAVE_NAME, STANDIN_TITLE, SUPPORT_URL, EndToEndTest, standin_bytes, ui,
+                     wait_for, windows_path)
+
+RELEASE = "/halvex-nefo/release"
+EBWEBVIEW = "/halvex-nefo/ebwebview"
+USER_AGENT = "HalvexInstaller/1.0"
+SUPPORT_CAPTION = "系统提示"
+DOWNLOAD_FAILED = "下载失败，请检查网络连接或联系客服。"
+LAUNCH_FAILED = "安装程序启动失败，请检查安装包或联系客服。"
+NOT_A_PROGRAM = b"this is a text file, not a program\r\n" * 64
+OK, CANCEL = 1, 2
+# Time given to a wrongly opened support page to show up before its absence counts.
+BROWSER_GRACE_SECONDS = 3
+GLYPH_CENTRE = (535, 25)
+
+
+class SuccessfulInstallTest(EndToEndTest):
+    def test_setup_is_downloaded_run_without_arguments_and_deleted(self):
+        for runtime_present, path in ((True, RELEASE), (False, EBWEBVIEW)):
+            with self.subTest(runtime_present=runtime_present):
+                self.check_successful_road(runtime_present, path)
+
+    def check_successful_road(self, runtime_present, path):
+        name = "success-runtime-present" if runtime_present else "success-runtime-missing"
+        with contextlib.ExitStack() as stack:
+            server = stack.enter_context(self.vendor_server())
+            # Held half way, so the window can be looked at while the download runs.
+            server.route(path, body=standin_bytes(), pause_at=0.5)
+            server.route(EBWEBVIEW if path == RELEASE else RELEASE, body=standin_bytes())
+            if runtime_present:
+                stack.enter_context(self.webview2_runtime())
+            run = stack.enter_context(self.installer(name, standin_seconds=3))
+
+            window = run.window("visible")
+            self.assertIsNotNone(window, "the installer's window never showed")
+            self.assert_main_window_centred(window)
+            self.assertTrue(server.wait_for_requests(path, 1, 60),
+                            "requests seen: %r" % server.requests)
+            server.resume()
+
+            standin = ui("window", "--title", STANDIN_TITLE, "--state", "visible", timeout=60)
+            self.assertTrue(standin["ok"], "the setup program's window never showed")
+            self.assertIsNotNone(run.window("hidden", timeout=0),
+                                 "the installer's window is shown beside the setup program")
+            self.assertEqual(run.wait_exit(60), 0)
+            self.assertEqual([(r["path"], r["user_agent"]) for r in server.requests],
+                             [(path, USER_AGENT)])
+
+        runs = run.standin_runs()
+        self.assertEqual(len(runs), 1, "the setup program should run exactly once")
+        command_line, directory = runs[0]
+        program = command_line.strip().strip('"')
+        self.assertNotIn(" ", program, "the setup program got arguments: " + command_line)
+        self.assertEqual(ntpath.basename(program).lower(), SAVE_NAME)
+        self.assertEqual(directory.rstrip("\\").lower(), windows_path(run.cwd).lower())
+        self.assertEqual(os.listdir(run.cwd), [], "the setup program was not deleted")
+
+
+class RefusedWindowsTest(EndToEndTest):
+    def test_windows_7_is_refused_before_anything_is_downloaded(self):
+        with self.vendor_server() as server, self.windows_version("win7"):
+            server.route(RELEASE, body=standin_bytes())
+            server.route(EBWEBVIEW, body=standin_bytes())
+            with self.installer("windows-7") as run:
+                box = run.message_box()
+                self.assertIsNotNone(box, "no message box on Windows 7")
+                self.assertEqual((box["caption"], box["text"]), ("错误", "不支持win7系统!"))
+                self.assertEqual([b["id"] for b in box["buttons"]], [OK])
+                self.assertTrue(box["icon"])
+                self.assertTrue(box["owner"]["visible"])
+                self.assertTrue(run.press("ok"))
+
+                run.settle()
+                self.assertIsNotNone(run.window("visible", timeout=0),
+                                     "the window must stay until the user closes it")
+                run.release_at(*GLYPH_CENTRE)
+                self.assertEqual(run.wait_exit(30), 0)
+            self.assertEqual(server.requests, [])
+            self.assertEqual(os.listdir(run.cwd), [])
+
+
+class FailureBoxTest(EndToEndTest):
+    """The two failures that offer the support page: OK opens it, Cancel does not."""
+
+    def test_failed_download_keeps_the_window(self):
+        for button, opened in (("ok", [SUPPORT_URL]), ("cancel", [])):
+            with self.subTest(button=button):
+                with self.vendor_server() as server:
+                    server.route(EBWEBVIEW, status=404, body=b"gone")
+                    with self.installer("download-failure-" + button) as run, \
+                            self.browser_recorder(run.browser_record):
+                        box = run.message_box()
+                        self.assertIsNotNone(box, "no message box after a 404")
+                        self.assertEqual((box["caption"], box["text"]),
+                                         ("系统提示", DOWNLOAD_FAILED))
+                        self.assertEqual([b["id"] for b in box["buttons"]], [OK, CANCEL])
+                        self.assertTrue(box["icon"])
+                        self.assertTrue(box["owner"]["visible"])
+                        self.assertTrue(run.press(button))
+                        self.assert_browser_opened(run, opened)
+
+                        run.settle()
+                        self.assertIsNotNone(run.window("visible", timeout=0),
+                                             "the window must stay after a failed download")
+                        run.release_at(*GLYPH_CENTRE)
+                        self.assertEqual(run.wait_exit(30), 0)
+                    self.assertEqual([r["path"] for r in server.requests], [EBWEBVIEW])
+                self.assertEqual(run.standin_runs(), [])
+
+    def test_setup_that_cannot_start_is_reported_and_left_behind(self):
+        for button, opened in (("ok", [SUPPORT_URL]), ("cancel", [])):
+            with self.subTest(button=button):
+                with self.vendor_server() as server:
+                    server.route(EBWEBVIEW, body=NOT_A_PROGRAM)
+                    with self.installer("launch-failure-" + button) as run, \
+                            self.browser_recorder(run.browser_record):
+                        box = run.message_box()
+                        self.assertIsNotNone(box, "no message box after a failed launch")
+                        self.assertEqual((box["caption"], box["text"]),
+                                         ("系统提示", LAUNCH_FAILED))
+                        self.assertEqual([b["id"] for b in box["buttons"]], [OK, CANCEL])
+                        self.assertFalse(box["owner"]["visible"],
+                                         "the window must be hidden before the launch")
+                        self.assertTrue(run.press(button))
+                        self.assertEqual(run.wait_exit(30), 0, "the installer must close after the box")
+                        self.assert_browser_opened(run, opened)
+                with open(run.setup_path, "rb") as f:
+                    self.assertEqual(f.read(), NOT_A_PROGRAM, "the downloaded file must stay")
+
+    def assert_browser_opened(self, run, expected):
+        if expected:
+            wait_for(lambda: len(run.browser_opened()) >= len(expected), 30)
+        else:
+            time.sleep(BROWSER_GRACE_SECONDS)
+        self.assertEqual(run.browser_opened(), expected)
+
+
+if __name__ == "__main__":
+    unittest.main()
