@@ -111,6 +111,9 @@ halvex_start_wineserver() {
     local build=$1
     wineserver -p >"$build/wineserver.log" 2>&1 </dev/null &
     sleep 0.5
+    # The first program also starts Wine's services, which keep its output open: let
+    # that be this one, not a test whose pipe ctest waits on.
+    wine cmd /c exit >"$build/wine-warmup.log" 2>&1 </dev/null || true
 }
 
 halvex_stop_wineserver() {
