@@ -89,6 +89,7 @@ halvex_prepare_prefix() {
     local build=$1
     [ -f "$WINEPREFIX/.halvex-ready" ] && return 0
     halvex_log "preparing the Wine prefix $WINEPREFIX"
+    wineserver -k 2>/dev/null || true
     rm -rf "$WINEPREFIX"
     wineboot -i >/dev/null 2>&1
     halvex_reg 'HKCU\Software\Wine' /v Version /d win10

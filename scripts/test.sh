@@ -27,8 +27,8 @@ cleanup() {
 }
 trap cleanup EXIT
 halvex_start_xvfb "$build" 1920x1080x24
-halvex_start_wineserver "$build"
 halvex_prepare_prefix "$build"
+halvex_start_wineserver "$build"
 
 halvex_log "running the tests"
 cd "$build"

@@ -1,0 +1,38 @@
+#!/usr/bin/env bash
+# Builds halvex-installer.exe twice from clean, from the same commit (default HEAD)
+# exported into two different folders, and compares the two files byte for byte.
+# Prints both SHA-256 sums; exits non-zero when the files differ.
+# Usage: scripts/check-reproducible.sh [COMMIT]   (HALVEX_REPRO_DIR: where repro-a/-b go)
+set -euo pipefail
+. "$(dirname "$0")/common.sh"
+
+halvex_install_packages git cmake ninja-build g++-mingw-w64-x86-64-posix \
+    binutils-mingw-w64-x86-64 mingw-w64-x86-64-dev
+commit=$(git -C "$HALVEX_ROOT" rev-parse --verify "${1:-HEAD}^{commit}")
+base="${HALVEX_REPRO_DIR:-$HALVEX_ROOT/build}"
+
+exes=()
+for side in a b; do
+    dir="$base/repro-$side"
+    halvex_log "building halvex-installer.exe from $commit in $dir"
+    rm -rf "$dir"
+    mkdir -p "$dir/src"
+    git -C "$HALVEX_ROOT" archive "$commit" | tar -x -C "$dir/src"
+    if ! { cmake -S "$dir/src" -B "$dir/build" -G Ninja \
+        -DCMAKE_TOOLCHAIN_FILE="$dir/src/cmake/mingw-w64-x86_64.cmake" \
+        -DCMAKE_BUILD_TYPE=Release -DHALVEX_BUILD_TESTS=OFF &&
+        cmake --build "$dir/build" --target halvex-installer; } >"$dir/build.log" 2>&1; then
+        tail -n 30 "$dir/build.log" >&2
+        echo "error: the build in $dir failed" >&2
+        exit 1
+    fi
+    exes+=("$dir/build/bin/halvex-installer.exe")
+done
+
+sha256sum "${exes[@]}"
+if cmp -s "${exes[@]}"; then
+    halvex_log "identical"
+    exit 0
+fi
+echo "error: the two builds differ in $(cmp -l "${exes[@]}" | wc -l) bytes" >&2
+exit 1
