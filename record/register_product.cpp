@@ -1,0 +1,52 @@
+#include "record/register_product.h"
+
+#include <windows.h>
+#include <shlobj.h>
+
+#include <string>
+#include <vector>
+
+#include "record/record_file.h"
+
+namespace {
+
+constexpr char kProductId[] = "6";
+constexpr char kDistributorId[] = "1";
+// "halvex青禾工坊" in UTF-8, spelled as bytes so every compiler stores the same.
+constexpr char kProductName[] = "halvex\xE9\x9D\x92\xE7\xA6\xBE\xE5\xB7\xA5\xE5\x9D\x8A";
+
+void UpdateOrAppendProduct(std::vector<SoftwareEntry>& entries) {
+    for (SoftwareEntry& entry : entries) {
+        if (entry.product_id == kProductId) {
+            entry.distributor_id = kDistributorId;
+            return;
+        }
+    }
+    entries.push_back(SoftwareEntry{kProductName, kProductId, kDistributorId});
+}
+
+void RegisterInProfile() {
+    wchar_t profile[MAX_PATH];
+    if (FAILED(SHGetFolderPathW(nullptr, CSIDL_PROFILE, nullptr, SHGFP_TYPE_CURRENT, profile))) {
+        return;
+    }
+    const std::wstring folder = std::wstring(profile) + L"\\.halvex";
+    (void)CreateDirectoryW(folder.c_str(), nullptr);
+    (void)SetFileAttributesW(folder.c_str(), FILE_ATTRIBUTE_HIDDEN);
+
+    const std::wstring file = folder + L"\\config.toml";
+    std::vector<SoftwareEntry> entries = ReadSoftwareEntries(file);
+    UpdateOrAppendProduct(entries);
+    WriteSoftwareEntries(file, entries);
+}
+
+}  // namespace
+
+void RegisterProduct() noexcept {
+    // Registration must never stop the installer: allocation failures and other
+    // library errors are dropped like the file system's.
+    try {
+        RegisterInProfile();
+    } catch (...) {
+    }
+}
