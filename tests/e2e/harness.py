@@ -102,7 +102,8 @@ def reg_default_value(key):
 
 def screenshot(path):
     """The whole X screen as an image file; the format follows the name (.ppm, .png)."""
-    subprocess.run(["import", "-display", WINE_ENV["DISPLAY"], "-window", "root", path],
+    subprocess.run(["import", "-display", WINE_ENV["DISPLAY"], "-window", "root", "-depth", "8",
+                    path],
                    check=True, timeout=60)
 
 
