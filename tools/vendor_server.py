@@ -8,6 +8,9 @@ As a module (end-to-end tests):
     from vendor_server import VendorServer, pattern_bytes
     server = VendorServer(port=0, certfile="build/certs/server.pem", keyfile=None)
     server.start()                       # listens and serves on threads; returns at once
+    server.localhost_origin              # "https://localhost:PORT": Wine's WinHTTP matches the
+                                         # host against the certificate's DNS names only, so
+                                         # Windows programs under Wine must use this one
     server.route("/halvex-nefo/release", file="setup.exe", pace=262144)
     url = server.origin + "/halvex-nefo/release"      # "https://127.0.0.1:PORT/..."
     ...
@@ -18,7 +21,8 @@ As a module (end-to-end tests):
     server.stop()                        # also usable as a context manager: with VendorServer(...)
 
     VendorServer(port=0, certfile=PATH, keyfile=None, host="127.0.0.1", log_path=None)
-        .start() -> self, .stop(), .port -> int, .origin -> str, .requests -> list[dict],
+        .start() -> self, .stop(), .port -> int, .origin -> str, .localhost_origin -> str,
+        .requests -> list[dict],
         .requests_for(path) -> list[dict], .route(path, **behaviour), .unroute(path),
         .resume(), .wait_for_requests(path, count, timeout) -> bool
 
@@ -54,8 +58,9 @@ i % 251):
     /t/stall/N?seconds=S           announces N, sends N // 2, sleeps S (default 45), sends the rest
     /t/bad-length/TEXT             Content-Length: TEXT (percent-decoded), 1000 bytes, closes
     /t/long-body/N                 announces N, sends 2 * N + 100 bytes, closes
-    /t/location-len/N?scheme=S     302 whose Location is exactly N characters, scheme S
-                                   (default http) then "://127.0.0.1/" and "a" padding
+    /t/location-len/N?scheme=S&status=C
+                                   C (default 302) whose Location is exactly N characters:
+                                   S (default http), "://localhost/", then "a" padding
 
 As a program:
 
@@ -149,9 +154,10 @@ def _builtin_behaviour(path, query):
             size = int(arg)
             return _behaviour(body=pattern_bytes(2 * size + 100), content_length=str(size))
         if kind == "location-len":
-            prefix = _query_value(query, "scheme", "http") + "://127.0.0.1/"
+            prefix = _query_value(query, "scheme", "http") + "://localhost/"
             length = int(arg)
-            return _behaviour(status=302, location=prefix + "a" * max(0, length - len(prefix)))
+            return _behaviour(status=int(_query_value(query, "status", "302")),
+                              location=prefix + "a" * max(0, length - len(prefix)))
     except ValueError:
         return None
     return None
@@ -354,6 +360,10 @@ class VendorServer:
     @property
     def origin(self):
         return "https://127.0.0.1:%d" % self.port
+
+    @property
+    def localhost_origin(self):
+        return "https://localhost:%d" % self.port
 
     @property
     def requests(self):

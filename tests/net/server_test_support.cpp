@@ -32,11 +32,22 @@ std::string JsonField(const std::string& line, const std::string& key) {
 
 }  // namespace
 
-std::string TestOrigin() { return Environment("HALVEX_TEST_ORIGIN"); }
+std::string TestOrigin() {
+    // Wine's certificate check matches the host name against DNS names only, never an IP
+    // address in the certificate, so the server is reached by the name it also carries.
+    std::string origin = Environment("HALVEX_TEST_ORIGIN");
+    const std::string ip = "127.0.0.1";
+    const std::size_t at = origin.find(ip);
+    if (at != std::string::npos) {
+        origin.replace(at, ip.size(), "localhost");
+    }
+    return origin;
+}
 
 std::string UniqueTag() {
     static std::atomic<int> counter{0};
-    return "t" + std::to_string(GetCurrentProcessId()) + "x" + std::to_string(++counter);
+    // The closing "z" keeps one tag from being the start of another ("x1z" is not in "x10z").
+    return "t" + std::to_string(GetCurrentProcessId()) + "x" + std::to_string(++counter) + "z";
 }
 
 std::vector<LoggedRequest> LoggedRequestsWith(const std::string& tag) {

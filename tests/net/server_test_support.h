@@ -13,7 +13,7 @@ struct LoggedRequest {
     std::string user_agent;
 };
 
-// "https://127.0.0.1:PORT" of the fixture server.
+// "https://localhost:PORT" of the fixture server.
 std::string TestOrigin();
 
 // A fresh tag for this process and call, to tell one test's requests from the others'.
