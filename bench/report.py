@@ -172,7 +172,8 @@ def unique_symbols(exe, floor, count):
         symbols = {}
         for line in command(NM, "--size-sort", "-S", "-C", path).splitlines():
             parts = line.split(None, 3)
-            if len(parts) == 4:
+            # Section symbols (".rsrc", ".pdata$...") span whole sections, not code.
+            if len(parts) == 4 and not parts[3].startswith("."):
                 symbols[parts[3]] = int(parts[1], 16)
         return symbols
 
@@ -181,6 +182,14 @@ def unique_symbols(exe, floor, count):
     extra = sorted(((size, name) for name, size in mine.items() if name not in theirs),
                    reverse=True)
     return extra[:count], sum(size for size, _ in extra)
+
+
+def icon_bytes(path):
+    """Bytes of the images in an .ico file, as they go into the icon resources."""
+    with open(path, "rb") as f:
+        data = f.read()
+    count = struct.unpack_from("<H", data, 4)[0]
+    return sum(struct.unpack_from("<I", data, 6 + 16 * i + 8)[0] for i in range(count))
 
 
 def met(ok):
@@ -324,9 +333,45 @@ def report(args):
         "127.0.0.1, %d runs per figure, median shown; MB/s is 10^6 bytes per second." % (
             args.size_mib, args.runs),
         "",
-    ] + table + [
+    ] + table
+    if seconds_after and seconds_b8 is not None and tail is not None and hash_in_loop:
+        remainder = seconds_after - seconds_b8 - hash_in_loop - tail
+        parts = [
+            ("WinHTTP reading and writing in 8 KiB pieces (median of `winhttp-8k`)", seconds_b8),
+            ("SHA-256 of every piece inside the loop (body size / SHA-256 speed)", hash_in_loop),
+            ("verify pass: close, reopen and hash the file again (measured)", tail),
+            ("progress sink, painting and everything else (remainder)", remainder),
+        ]
+        lines += [
+            "",
+            "## Where the time of (a) goes",
+            "",
+            "| Part | Seconds | Share |",
+            "|---|---|---|",
+        ]
+        lines += ["| %s | %.2f | %.0f %% |" % (name, value, 100 * value / seconds_after)
+                  for name, value in parts]
+        lines.append("| (a) in all | %.2f | 100 %% |" % seconds_after)
+        unhashed = seconds_after - hash_in_loop - tail
+        if b and unhashed > 0:
+            lines += [
+                "",
+                "Without the two hashing passes (a) would take about %.2f s, %.1f MB/s: a/b "
+                "≈ %.2f. Reading in 1 MiB instead of 8 KiB pieces is worth b/b8 = %.2f." % (
+                    unhashed, size_bytes / unhashed / 1e6, size_bytes / unhashed / 1e6 / b,
+                    b / b8 if b8 else 0),
+            ]
+
+    icon = icon_bytes(os.path.join(root, "res", "halvex.ico"))
+    rsrc = sections.get(".rsrc", 0)
+    lines += [
         "",
         "## Where the size beyond the bitmap comes from",
+        "",
+        "Everything else = %d B: the floor's %d B, the rest of the resources (%d B, of which "
+        "the 128 × 128 × 32-bit icon image is %d B) and the installer's own code and data "
+        "(%+d B)." % (rest, floor_size, rsrc - bitmap, icon,
+                      rest - floor_size - (rsrc - bitmap)),
         "",
         "Sections of the stripped files (bytes):",
         "",

@@ -18,7 +18,7 @@ constexpr DWORD kBoundMs = 120000;
 constexpr std::size_t kBodyBytes = 1 << 20;
 constexpr std::size_t kPieceBytes = 8192;
 
-struct Run {
+struct ProgramRun {
     DWORD exitCode = STILL_ACTIVE;
     std::map<std::string, std::string> fields;
 };
@@ -36,11 +36,11 @@ std::wstring Tool(const wchar_t* name) {
 
 // Runs a program with its standard output on a pipe, within the bound, and parses the
 // key=value pairs of what it printed.
-Run RunProgram(const std::wstring& program, const std::wstring& arguments) {
+ProgramRun RunProgram(const std::wstring& program, const std::wstring& arguments) {
     SECURITY_ATTRIBUTES inheritable{sizeof(inheritable), nullptr, TRUE};
     HANDLE readEnd = nullptr;
     HANDLE writeEnd = nullptr;
-    Run run;
+    ProgramRun run;
     if (!CreatePipe(&readEnd, &writeEnd, &inheritable, 0)) {
         return run;
     }
@@ -86,14 +86,19 @@ Run RunProgram(const std::wstring& program, const std::wstring& arguments) {
     return run;
 }
 
-double Number(const Run& run, const std::string& key) {
+std::string Text(const ProgramRun& run, const std::string& key) {
+    const auto found = run.fields.find(key);
+    return found == run.fields.end() ? "" : found->second;
+}
+
+double Number(const ProgramRun& run, const std::string& key) {
     const auto found = run.fields.find(key);
     return found == run.fields.end() ? -1 : std::strtod(found->second.c_str(), nullptr);
 }
 
 class BenchSmokeTest : public ::testing::Test {
   protected:
-    Run Download(const std::wstring& mode) {
+    ProgramRun Download(const std::wstring& mode) {
         const std::string url =
             TestOrigin() + "/t/bytes/" + std::to_string(kBodyBytes) + "?bench=" + UniqueTag();
         return RunProgram(Tool(L"download_bench.exe"),
@@ -106,9 +111,9 @@ class BenchSmokeTest : public ::testing::Test {
 TEST_F(BenchSmokeTest, EveryDownloadClientFetchesTheWholeBody) {
     for (const wchar_t* mode : {L"installer", L"unthrottled", L"winhttp", L"winhttp-8k"}) {
         SCOPED_TRACE(Narrow(mode));
-        const Run run = Download(mode);
+        const ProgramRun run = Download(mode);
         EXPECT_EQ(run.exitCode, 0u);
-        EXPECT_EQ(run.fields["ok"], "1") << run.fields["error"];
+        EXPECT_EQ(Text(run, "ok"), "1") << Text(run, "error");
         EXPECT_EQ(Number(run, "bytes"), static_cast<double>(kBodyBytes));
         EXPECT_GT(Number(run, "seconds"), 0);
         EXPECT_GT(Number(run, "peak_ws"), 0);
@@ -117,11 +122,11 @@ TEST_F(BenchSmokeTest, EveryDownloadClientFetchesTheWholeBody) {
 }
 
 TEST_F(BenchSmokeTest, ProgressCountsShowWhatEachSinkSent) {
-    const Run installer = Download(L"installer");
-    const Run unthrottled = Download(L"unthrottled");
+    const ProgramRun installer = Download(L"installer");
+    const ProgramRun unthrottled = Download(L"unthrottled");
     // WinHTTP may hand over less than a full piece, never more.
     const double leastReports = static_cast<double>(kBodyBytes / kPieceBytes);
-    for (const Run* run : {&installer, &unthrottled}) {
+    for (const ProgramRun* run : {&installer, &unthrottled}) {
         EXPECT_GE(Number(*run, "reports"), leastReports);
         EXPECT_GE(Number(*run, "paints"), 1);
         EXPECT_GE(Number(*run, "tail_s"), 0);
@@ -133,28 +138,28 @@ TEST_F(BenchSmokeTest, ProgressCountsShowWhatEachSinkSent) {
 }
 
 TEST_F(BenchSmokeTest, HashingModeCountsWhatItHashed) {
-    const Run run = RunProgram(Tool(L"download_bench.exe"), L"sha256 4");
+    const ProgramRun run = RunProgram(Tool(L"download_bench.exe"), L"sha256 4");
     EXPECT_EQ(run.exitCode, 0u);
     EXPECT_EQ(Number(run, "bytes"), 4.0 * (1 << 20));
     EXPECT_GT(Number(run, "mbps"), 0);
 }
 
 TEST_F(BenchSmokeTest, LauncherSeesTheMinimalWindowShownAndPainted) {
-    const Run run =
+    const ProgramRun run =
         RunProgram(Tool(L"startup_launcher.exe"), L"HalvexStartupFloor 150 120 7582E1 60000 \"" +
                                                       Tool(L"startup_floor.exe") + L"\"");
     EXPECT_EQ(run.exitCode, 0u);
-    EXPECT_EQ(run.fields["ok"], "1");
+    EXPECT_EQ(Text(run, "ok"), "1");
     EXPECT_GT(Number(run, "visible_ms"), 0);
     EXPECT_GE(Number(run, "paint_ms"), Number(run, "visible_ms"));
 }
 
 TEST_F(BenchSmokeTest, LauncherGivesUpOnAColourTheWindowNeverShows) {
-    const Run run =
+    const ProgramRun run =
         RunProgram(Tool(L"startup_launcher.exe"), L"HalvexStartupFloor 150 120 010203 3000 \"" +
                                                       Tool(L"startup_floor.exe") + L"\"");
     EXPECT_EQ(run.exitCode, 1u);
-    EXPECT_EQ(run.fields["ok"], "0");
+    EXPECT_EQ(Text(run, "ok"), "0");
     // The program was ended with its job, so no window of it is left behind.
     EXPECT_EQ(FindWindowW(L"HalvexStartupFloor", nullptr), nullptr);
 }
