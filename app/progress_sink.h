@@ -19,6 +19,6 @@ struct ProgressState {
 
 extern ProgressState g_progressState;
 
-// The callback handed to the downloader: moves the bar, records the counts and asks the
-// window to repaint, on every report.
+// The callback handed to the downloader: records the counts on every report, and moves the
+// bar and asks the window to repaint when the percentage it shows changes.
 ProgressCallback MakeProgressSink(HWND mainWindow);

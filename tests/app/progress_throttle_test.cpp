@@ -1,0 +1,214 @@
+// The sink skips the bar message and the repaint when a report keeps the percentage. These
+// tests check that the user sees exactly what a sink that sends on every report would show.
+#include <windows.h>
+#include <commctrl.h>
+
+#include <gtest/gtest.h>
+
+#include <cstdint>
+#include <vector>
+
+#include "app/progress_sink.h"
+#include "app/window_math.h"
+#include "net/unique_handle.h"
+
+namespace {
+
+constexpr DWORD kBoundMs = 30000;
+constexpr wchar_t kClassName[] = L"HalvexThrottleTestWindow";
+// Sent by the reporting thread after a report: the window thread paints whatever is
+// invalid before it answers, so every report's repaint is seen before the next report.
+constexpr UINT kPaintNow = WM_APP + 1;
+
+// What one paint put on screen: the bar's position and the percentage of the text, which
+// painting draws from ProgressState.
+struct Shown {
+    LRESULT bar;
+    std::int32_t text;
+};
+
+std::vector<Shown> g_paints;
+std::uint64_t g_positionMessages = 0;
+WNDPROC g_barProc = nullptr;
+
+LRESULT CALLBACK CountingBarProc(HWND bar, UINT message, WPARAM wParam, LPARAM lParam) {
+    if (message == PBM_SETPOS) {
+        ++g_positionMessages;
+    }
+    return CallWindowProcW(g_barProc, bar, message, wParam, lParam);
+}
+
+LRESULT CALLBACK TestWndProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
+    switch (message) {
+        case WM_PAINT: {
+            PAINTSTRUCT paint{};
+            (void)BeginPaint(window, &paint);
+            const LRESULT bar = SendMessageW(GetDlgItem(window, kProgressBarId), PBM_GETPOS, 0, 0);
+            g_paints.push_back({bar, ProgressPercent(g_progressState.bytes_received.load(),
+                                                     g_progressState.bytes_expected.load())});
+            (void)EndPaint(window, &paint);
+            return 0;
+        }
+        case kPaintNow:
+            (void)UpdateWindow(window);
+            return 0;
+        case WM_DESTROY:
+            PostQuitMessage(0);
+            return 0;
+        default:
+            return DefWindowProcW(window, message, wParam, lParam);
+    }
+}
+
+// A shown window with the installer's bar, owned and pumped by a thread of its own, as the
+// main thread does while the worker reports.
+class WindowThread {
+  public:
+    WindowThread() {
+        thread_ = AdoptHandle(CreateThread(nullptr, 0, &WindowThread::Run, this, 0, nullptr));
+    }
+    ~WindowThread() {
+        if (window_ != nullptr) {
+            (void)PostMessageW(window_, WM_CLOSE, 0, 0);
+        }
+        (void)WaitForSingleObject(thread_.get(), kBoundMs);
+    }
+    WindowThread(const WindowThread&) = delete;
+    WindowThread& operator=(const WindowThread&) = delete;
+
+    bool WaitUntilShown() {
+        return WaitForSingleObject(ready_.get(), kBoundMs) == WAIT_OBJECT_0 && window_ != nullptr;
+    }
+    HWND window() const { return window_; }
+    LRESULT BarPosition() const {
+        return SendMessageW(GetDlgItem(window_, kProgressBarId), PBM_GETPOS, 0, 0);
+    }
+    void PaintNow() const { (void)SendMessageW(window_, kPaintNow, 0, 0); }
+
+  private:
+    static DWORD WINAPI Run(void* self) {
+        static_cast<WindowThread*>(self)->Pump();
+        return 0;
+    }
+
+    void Pump() {
+        INITCOMMONCONTROLSEX controls{sizeof(controls), ICC_PROGRESS_CLASS};
+        (void)InitCommonControlsEx(&controls);
+        const HINSTANCE instance = GetModuleHandleW(nullptr);
+        WNDCLASSW windowClass{};
+        windowClass.lpfnWndProc = TestWndProc;
+        windowClass.hInstance = instance;
+        windowClass.lpszClassName = kClassName;
+        (void)RegisterClassW(&windowClass);
+        const HWND window = CreateWindowExW(0, kClassName, L"throttle test", WS_POPUP, 0, 0, 560,
+                                            310, nullptr, nullptr, instance, nullptr);
+        const HWND bar = CreateWindowExW(
+            0, PROGRESS_CLASSW, nullptr, WS_CHILD | WS_VISIBLE, 0, 300, 560, 10, window,
+            reinterpret_cast<HMENU>(static_cast<INT_PTR>(kProgressBarId)), instance, nullptr);
+        // Wide range so a figure above 100 is kept as sent rather than clamped.
+        (void)SendMessageW(bar, PBM_SETRANGE32, 0, 1000);
+        g_barProc = reinterpret_cast<WNDPROC>(
+            SetWindowLongPtrW(bar, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(CountingBarProc)));
+        (void)ShowWindow(window, SW_SHOWNOACTIVATE);
+        (void)UpdateWindow(window);
+        window_ = window;
+        (void)SetEvent(ready_.get());
+        MSG message{};
+        while (GetMessageW(&message, nullptr, 0, 0) > 0) {
+            (void)DispatchMessageW(&message);
+        }
+    }
+
+    UniqueHandle ready_ = AdoptHandle(CreateEventW(nullptr, TRUE, FALSE, nullptr));
+    HWND window_ = nullptr;
+    UniqueHandle thread_;
+};
+
+struct Report {
+    std::uint64_t received;
+    std::uint64_t expected;
+    std::int32_t percent;  // what the bar and the text must show after it
+};
+
+// A download in 8 KiB pieces, as the downloader reports it: many reports per percent.
+std::vector<Report> PiecewiseDownload(std::uint64_t size) {
+    std::vector<Report> reports;
+    for (std::uint64_t received = 0; received < size;) {
+        received = received + 8192 < size ? received + 8192 : size;
+        reports.push_back({received, size, static_cast<std::int32_t>(received * 100 / size)});
+    }
+    return reports;
+}
+
+class ProgressThrottleTest : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        ASSERT_TRUE(windowThread_.WaitUntilShown());
+        windowThread_.PaintNow();
+        g_paints.clear();
+        g_positionMessages = 0;
+    }
+
+    WindowThread windowThread_;
+};
+
+TEST_F(ProgressThrottleTest, BarAndTextShowTheLatestReportAtEveryPaint) {
+    const ProgressCallback sink = MakeProgressSink(windowThread_.window());
+    std::vector<Report> reports = PiecewiseDownload(1000003);
+    // Then a download without a length, one that overshoots, and one that starts again.
+    reports.insert(reports.end(), {{8192, 0, 0},
+                                   {65536, 0, 0},
+                                   {9000, 10000, 90},
+                                   {15000, 10000, 150},
+                                   {15001, 10000, 150},
+                                   {1, 3, 33},
+                                   {0, 10000, 0}});
+    for (const Report& r : reports) {
+        const std::size_t paintsBefore = g_paints.size();
+        sink(r.received, r.expected);
+        windowThread_.PaintNow();
+        SCOPED_TRACE(testing::Message() << r.received << " of " << r.expected);
+        EXPECT_EQ(windowThread_.BarPosition(), r.percent);
+        ASSERT_FALSE(g_paints.empty());
+        EXPECT_EQ(g_paints.back().text, r.percent);
+        for (std::size_t i = paintsBefore; i < g_paints.size(); ++i) {
+            EXPECT_EQ(g_paints[i].bar, g_paints[i].text);
+        }
+    }
+    EXPECT_EQ(g_progressState.bytes_received.load(), 0u);
+    EXPECT_EQ(g_progressState.bytes_expected.load(), 10000u);
+}
+
+TEST_F(ProgressThrottleTest, OnlyAChangedPercentageCostsABarMessageAndARepaint) {
+    const ProgressCallback sink = MakeProgressSink(windowThread_.window());
+    // 128 pieces of 8 KiB: every figure from 0 to 100 once, so 101 of the 128 reports change it.
+    for (const Report& r : PiecewiseDownload(1 << 20)) {
+        sink(r.received, r.expected);
+        windowThread_.PaintNow();
+    }
+    EXPECT_EQ(g_positionMessages, 101u);
+    EXPECT_EQ(g_paints.size(), 101u);
+    EXPECT_EQ(g_progressState.bytes_received.load(), 1u << 20);
+}
+
+TEST_F(ProgressThrottleTest, AFreshSinkAlwaysSetsTheBar) {
+    const ProgressCallback first = MakeProgressSink(windowThread_.window());
+    first(40, 100);
+    const ProgressCallback second = MakeProgressSink(windowThread_.window());
+    second(0, 0);
+    EXPECT_EQ(windowThread_.BarPosition(), 0);
+    EXPECT_EQ(g_positionMessages, 2u);
+}
+
+TEST_F(ProgressThrottleTest, CopiesShareWhatTheBarWasLastGiven) {
+    const ProgressCallback original = MakeProgressSink(windowThread_.window());
+    const ProgressCallback copy = original;
+    original(25, 100);
+    copy(75, 100);
+    original(25, 100);
+    EXPECT_EQ(windowThread_.BarPosition(), 25);
+    copy(25, 100);
+    EXPECT_EQ(g_positionMessages, 3u);
+}
+
+}  // namespace
