@@ -173,7 +173,7 @@ def wait_for(condition, timeout, step=0.1):
 class InstallerRun:
     """One start of the installer, from a fresh current folder of its own."""
 
-    def __init__(self, name, standin_seconds=0, standin_exit_code=0):
+    def __init__(self, name, standin_seconds=0, standin_exit_code=0, environment=None):
         self.folder = os.path.join(RUNS, name)
         shutil.rmtree(self.folder, ignore_errors=True)
         self.cwd = os.path.join(self.folder, "cwd")
@@ -184,6 +184,7 @@ class InstallerRun:
         env["HALVEX_STANDIN_RECORD"] = windows_path(self.standin_record)
         env["HALVEX_STANDIN_SECONDS"] = str(standin_seconds)
         env["HALVEX_STANDIN_EXIT_CODE"] = str(standin_exit_code)
+        env.update(environment or {})
         self.log = open(os.path.join(self.folder, "wine.log"), "wb")
         # The wine launcher becomes the Windows process, so its pid is the installer's.
         self.process = subprocess.Popen(["wine", INSTALLER], cwd=self.cwd, env=env,
@@ -266,8 +267,10 @@ class EndToEndTest(unittest.TestCase):
             server.stop()
 
     @contextlib.contextmanager
-    def installer(self, name, **standin):
-        run = InstallerRun(name, **standin)
+    def installer(self, name, **options):
+        """Starts the installer; options: standin_seconds, standin_exit_code, and
+        environment (variables added to the Wine environment, e.g. WINEDLLOVERRIDES)."""
+        run = InstallerRun(name, **options)
         try:
             yield run
         finally:

@@ -100,7 +100,7 @@ class FailureBoxTest(EndToEndTest):
                         box = run.message_box()
                         self.assertIsNotNone(box, "no message box after a 404")
                         self.assertEqual((box["caption"], box["text"]),
-                                         ("系统提示", DOWNLOAD_FAILED))
+                                         (SUPPORT_CAPTION, DOWNLOAD_FAILED))
                         self.assertEqual([b["id"] for b in box["buttons"]], [OK, CANCEL])
                         self.assertTrue(box["icon"])
                         self.assertTrue(box["owner"]["visible"])
@@ -125,7 +125,7 @@ class FailureBoxTest(EndToEndTest):
                         box = run.message_box()
                         self.assertIsNotNone(box, "no message box after a failed launch")
                         self.assertEqual((box["caption"], box["text"]),
-                                         ("系统提示", LAUNCH_FAILED))
+                                         (SUPPORT_CAPTION, LAUNCH_FAILED))
                         self.assertEqual([b["id"] for b in box["buttons"]], [OK, CANCEL])
                         self.assertFalse(box["owner"]["visible"],
                                          "the window must be hidden before the launch")
