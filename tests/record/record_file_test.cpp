@@ -5,33 +5,19 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
-#include <fstream>
-#include <iterator>
 #include <string>
 #include <vector>
 
 #include "net/unique_handle.h"
 #include "record/record_file.h"
-#include "tests/record/software_entry_printing.h"
+#include "tests/record/record_test_support.h"
 
 namespace {
 
 namespace fs = std::filesystem;
 using Entries = std::vector<SoftwareEntry>;
 
-const std::string kChineseName = "halvex\xE9\x9D\x92\xE7\xA6\xBE\xE5\xB7\xA5\xE5\x9D\x8A";
-const std::string kDefaultRecordBytes = "[[software]]\r\nname = \"" + kChineseName +
-                                        "\"\r\nproduct_id = \"6\"\r\ndistributor_id = \"1\"\r\n";
 const std::string kOldBytes = "[[software]]\nname = \"old\"\nproduct_id = \"2\"\n";
-
-void WriteBytes(const fs::path& path, const std::string& bytes) {
-    std::ofstream(path, std::ios::binary | std::ios::trunc) << bytes;
-}
-
-std::string ReadBytes(const fs::path& path) {
-    std::ifstream in(path, std::ios::binary);
-    return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-}
 
 std::vector<std::wstring> FolderNames(const fs::path& folder) {
     std::vector<std::wstring> names;

@@ -5,14 +5,11 @@
 #include <vector>
 
 #include "record/record_scanner.h"
-#include "tests/record/software_entry_printing.h"
+#include "tests/record/record_test_support.h"
 
 namespace {
 
 using Entries = std::vector<SoftwareEntry>;
-
-// The product name that registration writes, as UTF-8 bytes.
-const std::string kChineseName = "halvex\xE9\x9D\x92\xE7\xA6\xBE\xE5\xB7\xA5\xE5\x9D\x8A";
 
 struct ScanCase {
     const char* what;

@@ -1,15 +1,34 @@
 #pragma once
 
+#include <filesystem>
+#include <fstream>
+#include <iterator>
 #include <ostream>
+#include <string>
 
 #include "record/software_entry.h"
 
-// Comparison and printing for test expectations; they live beside the type (global
-// namespace) so that vector comparisons and gtest find them.
+// Comparison and printing for expectations; beside the type (global namespace) so
+// that vector comparisons and gtest find them.
 inline bool operator==(const SoftwareEntry& a, const SoftwareEntry& b) {
     return a.name == b.name && a.product_id == b.product_id && a.distributor_id == b.distributor_id;
 }
 
 inline void PrintTo(const SoftwareEntry& e, std::ostream* os) {
     *os << "{\"" << e.name << "\", \"" << e.product_id << "\", \"" << e.distributor_id << "\"}";
+}
+
+// The name registration gives a new record, as UTF-8 bytes, and that record's file.
+inline const std::string kChineseName = "halvex\xE9\x9D\x92\xE7\xA6\xBE\xE5\xB7\xA5\xE5\x9D\x8A";
+inline const std::string kDefaultRecordBytes =
+    "[[software]]\r\nname = \"" + kChineseName +
+    "\"\r\nproduct_id = \"6\"\r\ndistributor_id = \"1\"\r\n";
+
+inline void WriteBytes(const std::filesystem::path& path, const std::string& bytes) {
+    std::ofstream(path, std::ios::binary | std::ios::trunc) << bytes;
+}
+
+inline std::string ReadBytes(const std::filesystem::path& path) {
+    std::ifstream in(path, std::ios::binary);
+    return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
 }
