@@ -314,6 +314,12 @@ def report(args):
         ("size: everything else − floor", "%+.1f KiB" % (over_floor / KIB), "", "≤ 100 KiB",
          met(over_floor <= 100 * KIB)),
     ]
+    icon = icon_bytes(os.path.join(root, "res", "halvex.ico"))
+    if args.icon_png_bytes:
+        projected = over_floor - icon + args.icon_png_bytes
+        rows.append(("size: the same with the icon image stored as PNG (projected)",
+                     "%+.1f KiB" % (projected / KIB), "", "≤ 100 KiB",
+                     met(projected <= 100 * KIB)))
 
     table = ["| Figure | Median | Range over runs | Goal | Met |", "|---|---|---|---|---|"]
     table += ["| %s | %s | %s | %s | %s |" % row for row in rows]
@@ -362,7 +368,6 @@ def report(args):
                     b / b8 if b8 else 0),
             ]
 
-    icon = icon_bytes(os.path.join(root, "res", "halvex.ico"))
     rsrc = sections.get(".rsrc", 0)
     lines += [
         "",
@@ -428,6 +433,7 @@ def main():
         rep.add_argument(name, required=True)
     rep.add_argument("--size-mib", type=int, required=True)
     rep.add_argument("--runs", type=int, required=True)
+    rep.add_argument("--icon-png-bytes", type=int, default=0)
     args = parser.parse_args()
     if args.command == "pixel":
         print(args.x, args.y, bmp_pixel(args.bmp, args.x, args.y))
