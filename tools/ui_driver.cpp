@@ -221,26 +221,26 @@ HWND FirstWindow(const Options& options) {
     return found;
 }
 
+// The bar is created while the window is being created, so it is looked for inside the wait.
 int CommandProgress(const Options& options) {
     const std::wstring* atLeastOption = Find(options, L"at-least");
     const long atLeast = atLeastOption == nullptr ? LONG_MIN : Number(*atLeastOption);
-    HWND window = FirstWindow(options);
-    if (window == nullptr) {
-        return Fail("no such window");
-    }
-    HWND bar = GetDlgItem(window, kProgressBarId);
-    if (bar == nullptr) {
-        return Fail("the window has no child 1001");
-    }
+    HWND bar = nullptr;
     long position = 0;
     bool reached = WaitUntil(TimeoutMs(options), [&] {
+        std::vector<HWND> windows = MatchingWindows(options);
+        bar = windows.empty() ? nullptr : GetDlgItem(windows.front(), kProgressBarId);
         DWORD_PTR result = 0;
-        if (SendMessageTimeoutW(bar, PBM_GETPOS, 0, 0, SMTO_ABORTIFHUNG, 2000, &result) == 0) {
+        if (bar == nullptr ||
+            SendMessageTimeoutW(bar, PBM_GETPOS, 0, 0, SMTO_ABORTIFHUNG, 2000, &result) == 0) {
             return false;
         }
         position = static_cast<long>(static_cast<int>(result));
         return position >= atLeast;
     });
+    if (bar == nullptr) {
+        return Fail("no such window with a child 1001");
+    }
     DWORD_PTR low = 0;
     DWORD_PTR high = 0;
     (void)SendMessageTimeoutW(bar, PBM_GETRANGE, TRUE, 0, SMTO_ABORTIFHUNG, 2000, &low);

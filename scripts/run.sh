@@ -1,0 +1,38 @@
+#!/usr/bin/env bash
+# Builds the installer against a stand-in vendor server on this machine and runs it once
+# under Wine, on your display or, when there is none, on a private Xvfb. Saves screenshots
+# to build/run/ and says what happened. Idempotent; leaves nothing running.
+set -euo pipefail
+. "$(dirname "$0")/common.sh"
+
+build="$HALVEX_ROOT/build/run"
+mkdir -p "$build"
+halvex_install_packages "${HALVEX_PACKAGES[@]}"
+
+# The server's port is compiled into the installer; keep it while it stays free.
+port=$(cat "$build/server.port" 2>/dev/null || true)
+if [ -z "$port" ] || ! python3 -c "import socket,sys;socket.socket().bind(('127.0.0.1',int(sys.argv[1])))" "$port" 2>/dev/null; then
+    port=$(python3 -c "import socket;s=socket.socket();s.bind(('127.0.0.1',0));print(s.getsockname()[1])")
+    echo "$port" >"$build/server.port"
+fi
+halvex_log "building in $build (download server https://localhost:$port)"
+# Named "localhost": Wine checks the host against the certificate's DNS names only.
+halvex_build "$build" -DHALVEX_BUILD_TESTS=OFF -DHALVEX_DOWNLOAD_ORIGIN="https://localhost:$port"
+halvex_make_certs "$build"
+
+halvex_wine_env "$build"
+cleanup() {
+    halvex_stop_wineserver
+    halvex_stop_xvfb "$build"
+}
+trap cleanup EXIT
+if [ -n "${DISPLAY:-}" ] && ! xdpyinfo >/dev/null 2>&1; then
+    halvex_log "display $DISPLAY cannot be opened; using a private one"
+    unset DISPLAY
+fi
+halvex_start_xvfb "$build" 1920x1080x24
+halvex_log "showing the installer on display $DISPLAY"
+halvex_start_wineserver "$build"
+halvex_prepare_prefix "$build"
+
+python3 "$HALVEX_ROOT/tools/run_demo.py" "$build" "$port"

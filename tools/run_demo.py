@@ -1,0 +1,145 @@
+#!/usr/bin/env python3
+"""Runs the installer once against the stand-in vendor server and reports what it did.
+
+Used by scripts/run.sh, which builds the installer with its download origin at
+https://localhost:PORT, prepares the Wine prefix and the display, and exports the Wine
+environment. This script serves the stand-in setup program paced, so the progress can be
+watched for a few seconds, starts the installer from a folder of its own, saves PNG
+screenshots of its window during the download and of the setup program's window, and prints
+which setup was requested, that it ran and was deleted, and the installer's exit code.
+
+Usage: run_demo.py BUILD_DIR PORT
+"""
+
+import json
+import os
+import shutil
+import subprocess
+import sys
+import tempfile
+
+sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
+from vendor_server import VendorServer  # noqa: E402
+
+# Whole 8192-byte pieces, so the hold below falls on a piece boundary and the bar shows it.
+SETUP_SIZE = 300 * 8192
+PACE = 400 * 1024
+HOLD_AT = 0.4
+STANDIN_SECONDS = 5
+MAIN_CLASS = "HalvexInstaller"
+STANDIN_TITLE = "Halvex Nefo Setup (stand-in)"
+SAVE_NAME = "halvex-nefo-setup.exe"
+
+
+def windows_path(path):
+    return "Z:" + os.path.abspath(path).replace("/", "\\")
+
+
+def ui(build, *args, timeout=30):
+    """One ui_driver command; output through a file, since Wine services may hold pipes."""
+    command = ["wine", os.path.join(build, "bin", "ui_driver.exe")] + [str(a) for a in args]
+    with tempfile.TemporaryFile() as out:
+        subprocess.run(command + ["--timeout", str(timeout)], stdout=out,
+                       stderr=subprocess.DEVNULL, stdin=subprocess.DEVNULL, timeout=timeout + 60)
+        out.seek(0)
+        lines = [l for l in out.read().decode(errors="replace").splitlines() if l.startswith("{")]
+    return json.loads(lines[-1]) if lines else {"ok": False, "error": "no answer"}
+
+
+def screenshot_of(window, path):
+    """The window's rectangle of the screen, as PNG."""
+    left, top, right, bottom = window["rect"]
+    subprocess.run(["import", "-display", os.environ["DISPLAY"], "-window", "root", "-crop",
+                    "%dx%d+%d+%d" % (right - left, bottom - top, left, top), "+repage", path],
+                   check=True, timeout=60)
+
+
+def main(build, port):
+    out = build
+    cwd = os.path.join(out, "downloads")
+    shutil.rmtree(cwd, ignore_errors=True)
+    os.makedirs(cwd)
+    record = os.path.join(out, "setup-runs.txt")
+    for old in (record, os.path.join(out, "installer-downloading.png"),
+                os.path.join(out, "setup-running.png")):
+        if os.path.exists(old):
+            os.remove(old)
+    with open(os.path.join(build, "bin", "halvex-nefo-standin.exe"), "rb") as f:
+        program = f.read()
+    # Data after a program's image does not stop it from running; it makes the download last.
+    setup = program + b"\0" * max(0, SETUP_SIZE - len(program))
+
+    env = dict(os.environ, HALVEX_STANDIN_RECORD=windows_path(record),
+               HALVEX_STANDIN_SECONDS=str(STANDIN_SECONDS))
+    server = VendorServer(port=port, certfile=os.path.join(build, "certs", "server.pem"))
+    # Held at HOLD_AT until the screenshot of the download has been taken.
+    server.route("/halvex-nefo/release", body=setup, pace=PACE, pause_at=HOLD_AT)
+    server.route("/halvex-nefo/ebwebview", body=setup, pace=PACE, pause_at=HOLD_AT)
+    server.start()
+    installer = None
+    failures = []
+    try:
+        print("==> starting the installer from %s" % cwd, flush=True)
+        installer = subprocess.Popen(["wine", os.path.join(build, "bin", "halvex-installer.exe")],
+                                     cwd=cwd, env=env, stdin=subprocess.DEVNULL,
+                                     stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+        progress = ui(build, "progress", "--class", MAIN_CLASS, "--at-least", int(HOLD_AT * 100),
+                      timeout=120)
+        window = ui(build, "window", "--class", MAIN_CLASS, "--state", "visible", timeout=10)
+        if progress["ok"] and window["ok"]:
+            shot = os.path.join(out, "installer-downloading.png")
+            screenshot_of(window["window"], shot)
+            print("    window at %r, progress bar at %d%%: %s"
+                  % (window["window"]["rect"][:2], progress["pos"], shot), flush=True)
+        else:
+            failures.append("the installer's window showed no download progress (%s)"
+                            % (progress.get("error") or window.get("error")))
+        server.resume()
+
+        standin = ui(build, "window", "--title", STANDIN_TITLE, "--state", "visible", timeout=120)
+        if standin["ok"]:
+            shot = os.path.join(out, "setup-running.png")
+            screenshot_of(standin["window"], shot)
+            hidden = ui(build, "window", "--class", MAIN_CLASS, "--state", "hidden", timeout=0)
+            print("    setup program's window shown%s: %s"
+                  % (", installer window hidden" if hidden["ok"] else "", shot), flush=True)
+        else:
+            failures.append("the setup program's window never showed")
+
+        try:
+            code = installer.wait(STANDIN_SECONDS + 120)
+        except subprocess.TimeoutExpired:
+            code = None
+            failures.append("the installer did not end")
+    finally:
+        if installer is not None and installer.poll() is None:
+            installer.kill()
+            installer.wait(30)
+        server.stop()
+
+    for request in server.requests:
+        print("==> requested %s (user agent %s)" % (request["path"], request["user_agent"]))
+    runs = []
+    if os.path.exists(record):
+        with open(record, encoding="utf-8") as f:
+            runs = [line.rstrip("\n").split("\t") for line in f if line.strip()]
+    for command_line, directory in runs:
+        print("==> the setup program ran as %s in %s" % (command_line, directory))
+    if not runs:
+        failures.append("the setup program did not run")
+    if os.path.exists(os.path.join(cwd, SAVE_NAME)):
+        failures.append("%s is still in %s" % (SAVE_NAME, cwd))
+    elif runs:
+        print("==> %s was deleted after its run" % SAVE_NAME)
+    print("==> the installer exited with code %s" % code)
+    if code != 0 and code is not None:
+        failures.append("exit code %s" % code)
+    for failure in failures:
+        print("error: " + failure, file=sys.stderr)
+    return 1 if failures else 0
+
+
+if __name__ == "__main__":
+    if len(sys.argv) != 3:
+        sys.exit(__doc__)
+    sys.exit(main(sys.argv[1], int(sys.argv[2])))
