@@ -2,7 +2,8 @@
 //   download_bench installer URL FILE    DownloadFile with the installer's progress sink, bound
 //                                        to a live window like the installer's
 //   download_bench unthrottled URL FILE  the same with the sink that repaints on every report
-//   download_bench winhttp URL FILE      WinHTTP alone: 1 MiB reads written straight to the file
+//   download_bench winhttp URL FILE [N]  WinHTTP alone: reads of N bytes (1 MiB) written straight
+//                                        to the file
 //   download_bench winhttp-8k URL FILE   the same with the downloader's 8 KiB reads
 //   download_bench sha256 MIB            the downloader's SHA-256 over MIB MiB in 8 KiB pieces
 #include <windows.h>
@@ -317,12 +318,12 @@ int RunBare(DWORD readBytes, const std::string& url, const std::string& savePath
     std::string error;
     const bool ok = BareDownload(url, savePath, readBytes, bytes, error);
     const double seconds = clock.Seconds();
-    std::printf("mode=%s ok=%d bytes=%llu seconds=%.6f mbps=%.2f peak_ws=%llu error=%s\n",
-                readBytes == kBareReadBytes ? "winhttp" : "winhttp-8k", ok ? 1 : 0,
-                static_cast<unsigned long long>(bytes), seconds,
-                seconds > 0 ? static_cast<double>(bytes) / seconds / 1e6 : 0.0,
-                static_cast<unsigned long long>(PeakWorkingSet()),
-                error.empty() ? "-" : error.c_str());
+    std::printf(
+        "mode=winhttp read_bytes=%lu ok=%d bytes=%llu seconds=%.6f mbps=%.2f peak_ws=%llu "
+        "error=%s\n",
+        readBytes, ok ? 1 : 0, static_cast<unsigned long long>(bytes), seconds,
+        seconds > 0 ? static_cast<double>(bytes) / seconds / 1e6 : 0.0,
+        static_cast<unsigned long long>(PeakWorkingSet()), error.empty() ? "-" : error.c_str());
     return ok ? 0 : 1;
 }
 
@@ -355,7 +356,8 @@ std::string Narrow(const wchar_t* text) {
 
 int Usage() {
     std::fputs(
-        "usage: download_bench installer|unthrottled|winhttp|winhttp-8k URL FILE\n"
+        "usage: download_bench installer|unthrottled|winhttp-8k URL FILE\n"
+        "       download_bench winhttp URL FILE [READ_BYTES]\n"
         "       download_bench sha256 MIB\n",
         stderr);
     return 2;
@@ -371,7 +373,7 @@ int wmain(int argc, wchar_t** argv) {
     if (mode == L"sha256") {
         return RunSha256(std::wcstoul(argv[2], nullptr, 10));
     }
-    if (argc != 4) {
+    if (argc != 4 && !(argc == 5 && mode == L"winhttp")) {
         return Usage();
     }
     const std::string url = Narrow(argv[2]);
@@ -380,7 +382,8 @@ int wmain(int argc, wchar_t** argv) {
         return RunWithSink(mode == L"unthrottled", url, savePath);
     }
     if (mode == L"winhttp") {
-        return RunBare(kBareReadBytes, url, savePath);
+        const DWORD readBytes = argc == 5 ? std::wcstoul(argv[4], nullptr, 10) : kBareReadBytes;
+        return readBytes > 0 ? RunBare(readBytes, url, savePath) : Usage();
     }
     if (mode == L"winhttp-8k") {
         return RunBare(kDownloaderReadBytes, url, savePath);
