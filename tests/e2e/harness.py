@@ -34,6 +34,7 @@ MAIN_CLASS = "HalvexInstaller"
 STANDIN_TITLE = "Halvex Nefo Setup (stand-in)"
 SAVE_NAME = "halvex-nefo-setup.exe"
 
+sys.dont_write_bytecode = True  # no __pycache__ in the source tree
 sys.path.insert(0, os.path.join(SOURCE, "tools"))
 from vendor_server import VendorServer  # noqa: E402
 
