@@ -15,7 +15,7 @@ size_mib="${HALVEX_BENCH_SIZE_MIB:-512}"
 results="$HALVEX_ROOT/bench/results.md"
 mkdir -p "$build"
 
-halvex_install_packages "${HALVEX_PACKAGES[@]}" nginx curl procps
+halvex_install_packages "${HALVEX_PACKAGES[@]}" nginx curl
 halvex_log "building in $build"
 port=$(halvex_cached_port "$build" HALVEX_BENCH_PORT)
 # nginx listens on 127.0.0.1 and is reached as localhost: Wine's certificate check matches
