@@ -174,11 +174,19 @@ def wait_for(condition, timeout, step=0.1):
 class InstallerRun:
     """One start of the installer, from a fresh current folder of its own."""
 
-    def __init__(self, name, standin_seconds=0, standin_exit_code=0, environment=None):
+    def __init__(self, name, standin_seconds=0, standin_exit_code=0, environment=None,
+                 beside=()):
         self.folder = os.path.join(RUNS, name)
         shutil.rmtree(self.folder, ignore_errors=True)
         self.cwd = os.path.join(self.folder, "cwd")
         os.makedirs(self.cwd)
+        program = INSTALLER
+        if beside:
+            # Started from a copy in its current folder, as from a Downloads folder, with
+            # the given files lying next to it.
+            program = shutil.copy(INSTALLER, self.cwd)
+            for path in beside:
+                shutil.copy(path, self.cwd)
         self.standin_record = os.path.join(self.folder, "standin-record.txt")
         self.browser_record = os.path.join(self.folder, "browser-record.txt")
         env = dict(WINE_ENV)
@@ -188,7 +196,7 @@ class InstallerRun:
         env.update(environment or {})
         self.log = open(os.path.join(self.folder, "wine.log"), "wb")
         # The wine launcher becomes the Windows process, so its pid is the installer's.
-        self.process = subprocess.Popen(["wine", INSTALLER], cwd=self.cwd, env=env,
+        self.process = subprocess.Popen(["wine", program], cwd=self.cwd, env=env,
                                         stdin=subprocess.DEVNULL, stdout=self.log,
                                         stderr=subprocess.STDOUT)
         self.windows_pids = set()
@@ -269,8 +277,9 @@ class EndToEndTest(unittest.TestCase):
 
     @contextlib.contextmanager
     def installer(self, name, **options):
-        """Starts the installer; options: standin_seconds, standin_exit_code, and
-        environment (variables added to the Wine environment, e.g. WINEDLLOVERRIDES)."""
+        """Starts the installer; options: standin_seconds, standin_exit_code,
+        environment (variables added to the Wine environment, e.g. WINEDLLOVERRIDES) and
+        beside (files to put next to a copy of the installer, which then runs from there)."""
         run = InstallerRun(name, **options)
         try:
             yield run

@@ -1,0 +1,54 @@
+"""An elevated installer started from a folder that anyone can write: what lies there must
+neither be loaded into it nor be run in place of what it downloaded."""
+
+import glob
+import os
+import unittest
+
+from harness import BIN, WINE_ENV, EndToEndTest, standin_bytes, wait_for, wine, windows_path
+
+RELEASE = "/halvex-nefo/release"
+EBWEBVIEW = "/halvex-nefo/ebwebview"
+PLANTED = [os.path.join(BIN, "planted", name) for name in ("winhttp.dll", "comctl32.dll")]
+FILE_PROBE = os.path.join(BIN, "net_file_probe.exe")
+# Bits of the probe's exit code: writing, renaming and deleting refused by sharing; reading works.
+WRITE_RENAME_DELETE_REFUSED_READ_ALLOWED = 1 | 2 | 4 | 8
+
+
+class DllPlantingTest(EndToEndTest):
+    def test_dlls_planted_beside_the_installer_are_never_loaded(self):
+        # Wine prefers its own DLLs unless told otherwise; "native first" searches like Windows.
+        overrides = WINE_ENV["WINEDLLOVERRIDES"] + ";winhttp,comctl32=n,b"
+        with self.vendor_server() as server:
+            server.route(RELEASE, body=standin_bytes())
+            server.route(EBWEBVIEW, body=standin_bytes())
+            with self.installer("planted-dlls", environment={"WINEDLLOVERRIDES": overrides},
+                                beside=PLANTED) as run:
+                self.assertEqual(run.wait_exit(120), 0)
+            self.assertEqual(len(server.requests), 1)
+
+        self.assertEqual(glob.glob(os.path.join(run.cwd, "*.loaded")), [])
+        self.assertEqual(len(run.standin_runs()), 1, "the installer did not get its work done")
+        self.assertFalse(os.path.exists(run.setup_path))
+
+
+class SwappedSetupTest(EndToEndTest):
+    def test_downloaded_setup_cannot_be_changed_by_another_process_before_it_runs(self):
+        with self.vendor_server() as server:
+            server.route(EBWEBVIEW, body=standin_bytes(), pause_at=0.5)
+            server.route(RELEASE, body=standin_bytes(), pause_at=0.5)
+            with self.installer("swapped-setup") as run:
+                self.assertIsNotNone(run.window("visible"))
+                self.assertTrue(wait_for(lambda: os.path.exists(run.setup_path), 60))
+                probe = wine([FILE_PROBE, "probe", windows_path(run.setup_path)])
+                self.assertEqual(probe.returncode, WRITE_RENAME_DELETE_REFUSED_READ_ALLOWED)
+                server.resume()
+                self.assertEqual(run.wait_exit(120), 0)
+
+        runs = run.standin_runs()
+        self.assertEqual(len(runs), 1, "the downloaded program did not run")
+        self.assertFalse(os.path.exists(run.setup_path))
+
+
+if __name__ == "__main__":
+    unittest.main()
