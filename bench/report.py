@@ -204,7 +204,8 @@ def report(args):
     out = args.out
     size_bytes = args.size_mib * MIB
     runs = {name: read_runs(out, name) for name in (
-        "installer", "winhttp", "winhttp-8k", "curl", "unthrottled", "small", "sha256",
+        "installer", "winhttp", "winhttp-8k", "curl", "unthrottled", "small", "small-winhttp-8k",
+        "sha256",
         "startup-installer", "startup-floor")}
 
     a = median_mbps(runs["installer"])
@@ -243,6 +244,10 @@ def report(args):
     ws_small = statistics.median(small_ws) if small_ws else None
     ws_large = statistics.median(large_ws) if large_ws else None
     ws_delta = ws_large - ws_small if small_ws and large_ws else None
+    bare_small = [int(r["peak_ws"]) for r in good(runs["small-winhttp-8k"])]
+    bare_large = [int(r["peak_ws"]) for r in good(runs["winhttp-8k"])]
+    bare_delta = (statistics.median(bare_large) - statistics.median(bare_small)
+                  if bare_small and bare_large else None)
 
     start_inst = [float(r["paint_ms"]) for r in good(runs["startup-installer"])]
     start_floor = [float(r["paint_ms"]) for r in good(runs["startup-floor"])]
@@ -301,6 +306,10 @@ def report(args):
          spread([v / MIB for v in large_ws], "%.2f"), "", ""),
         ("memory: difference", fmt(ws_delta and ws_delta / MIB, "%.2f") + " MiB", "", "≤ 1 MiB",
          met(ws_delta is not None and abs(ws_delta) <= MIB)),
+        ("memory: the same difference for bare WinHTTP with 8 KiB reads (the platform's own)",
+         fmt(bare_delta and bare_delta / MIB, "%.2f") + " MiB",
+         "%s → %s" % (spread([v / MIB for v in bare_small], "%.2f"),
+                      spread([v / MIB for v in bare_large], "%.2f")), "", ""),
         ("start-up to first paint: installer", fmt(si) + " ms", spread(start_inst, "%.0f"), "",
          ""),
         ("start-up to first paint: minimal Win32 window", fmt(sf) + " ms",

@@ -135,9 +135,10 @@ for i in $(seq "$runs"); do
     download unthrottled unthrottled "$size_mib"
 done
 
-halvex_log "memory: $runs downloads of 1 MiB"
+halvex_log "memory: $runs downloads of 1 MiB, by the installer's path and by bare WinHTTP"
 for i in $(seq "$runs"); do
     download small installer 1
+    download small-winhttp-8k winhttp-8k 1
 done
 
 halvex_log "hashing speed of the downloader's SHA-256"
