@@ -23,16 +23,17 @@ std::uint32_t RotateRight(std::uint32_t value, int bits) {
 
 }  // namespace
 
-Sha256::Sha256() : state_(kInitialState) {}
+Sha256::Sha256(Rounds rounds) : rounds_(rounds), state_(kInitialState) {}
 
 void Sha256::Update(const void* data, std::size_t size) {
     const auto* bytes = static_cast<const std::uint8_t*>(data);
     totalBytes_ += size;
     while (size > 0) {
         if (blockUsed_ == 0 && size >= block_.size()) {
-            Compress(bytes);
-            bytes += block_.size();
-            size -= block_.size();
+            const std::size_t blocks = size / block_.size();
+            Compress(bytes, blocks);
+            bytes += blocks * block_.size();
+            size -= blocks * block_.size();
             continue;
         }
         const std::size_t take = std::min(size, block_.size() - blockUsed_);
@@ -43,7 +44,7 @@ void Sha256::Update(const void* data, std::size_t size) {
         bytes += take;
         size -= take;
         if (blockUsed_ == block_.size()) {
-            Compress(block_.data());
+            Compress(block_.data(), 1);
             blockUsed_ = 0;
         }
     }
@@ -72,7 +73,17 @@ Sha256::Digest Sha256::Finish() {
     return digest;
 }
 
-void Sha256::Compress(const std::uint8_t* block) {
+void Sha256::Compress(const std::uint8_t* blocks, std::size_t count) {
+    if (rounds_ == Rounds::kFastest &&
+        Sha256CompressAccelerated(state_.data(), blocks, count, kRoundConstants.data())) {
+        return;
+    }
+    for (std::size_t i = 0; i < count; ++i) {
+        CompressPortable(blocks + 64 * i);
+    }
+}
+
+void Sha256::CompressPortable(const std::uint8_t* block) {
     std::array<std::uint32_t, 64> schedule{};
     for (int i = 0; i < 16; ++i) {
         schedule[i] = (std::uint32_t{block[4 * i]} << 24) |
