@@ -176,8 +176,12 @@ halvex_log "size: the installer against a program that uses only regex, thread a
 # Relinks both programs unstripped, with a link map, using the build's own link commands.
 for target in halvex-installer size_floor; do
     link=$(cd "$build" && ninja -t commands "bin/$target.exe" | tail -n 1)
+    link=${link#: && }
+    link=${link% && :}
     link=${link// -s / }
     link=${link//bin\/$target.exe/bench-out\/$target.unstripped.exe}
+    link=$(sed -E 's# -Wl,--out-implib,[^ ]+##' <<<"$link")
+    rm -f "$out/$target.map"
     (cd "$build" && eval "$link -Wl,-Map=bench-out/$target.map")
 done
 
