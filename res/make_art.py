@@ -10,6 +10,7 @@ import math
 import os
 import struct
 import sys
+import zlib
 
 BAR = (117, 130, 225)
 WIDTH, HEIGHT = 560, 310
@@ -399,25 +400,51 @@ def background_bmp(c):
     return header + info + pixels
 
 
-def icon_ico(c):
-    """One 32-bpp DIB image (straight alpha) with its AND mask."""
-    xor = bytearray()
-    mask = bytearray()
-    mask_stride = ((c.w + 31) // 32) * 4
-    for y in range(c.h - 1, -1, -1):
-        bits = bytearray(mask_stride)
+def png_chunk(kind, data):
+    return struct.pack(">I", len(data)) + kind + data + struct.pack(">I", zlib.crc32(kind + data))
+
+
+def paeth(a, b, c):
+    p = a + b - c
+    pa, pb, pc = abs(p - a), abs(p - b), abs(p - c)
+    return a if pa <= pb and pa <= pc else b if pb <= pc else c
+
+
+def filtered_row(row, prev, kind):
+    """One PNG scanline with filter `kind` applied (4 bytes per pixel)."""
+    out = bytearray((kind,))
+    for i, x in enumerate(row):
+        a = row[i - 4] if i >= 4 else 0
+        b = prev[i]
+        c = prev[i - 4] if i >= 4 else 0
+        pred = (0, a, b, (a + b) // 2, paeth(a, b, c))[kind]
+        out.append((x - pred) & 0xFF)
+    return out
+
+
+def icon_png(c):
+    """8-bit RGBA PNG (straight alpha); no ancillary chunks, so the bytes depend on the pixels only."""
+    raw = bytearray()
+    prev = bytes(c.w * 4)
+    for y in range(c.h):
+        row = bytearray()
         for x in range(c.w):
             i = y * c.w + x
             alpha = to_byte(c.a[i] * 255.0)
-            if alpha == 0:
-                xor += b"\0\0\0\0"
-                bits[x // 8] |= 0x80 >> (x % 8)
-            else:
-                xor += bytes((to_byte(c.b[i]), to_byte(c.g[i]), to_byte(c.r[i]), alpha))
-        mask += bits
-    image_size = len(xor) + len(mask)
-    info = struct.pack("<IiiHHIIiiII", 40, c.w, c.h * 2, 1, 32, 0, image_size, 0, 0, 0, 0)
-    image = info + bytes(xor) + bytes(mask)
+            # Clear pixels carry no colour, which also compresses best.
+            row += bytes((to_byte(c.r[i]), to_byte(c.g[i]), to_byte(c.b[i]), alpha)) if alpha else b"\0\0\0\0"
+        # The usual heuristic: per row, the filter whose output has the smallest sum of magnitudes.
+        raw += min((filtered_row(row, prev, k) for k in range(5)),
+                   key=lambda f: sum(v if v < 128 else 256 - v for v in f[1:]))
+        prev = row
+    ihdr = struct.pack(">IIBBBBB", c.w, c.h, 8, 6, 0, 0, 0)
+    return (b"\x89PNG\r\n\x1a\n" + png_chunk(b"IHDR", ihdr) + png_chunk(b"IDAT", zlib.compress(bytes(raw), 9))
+            + png_chunk(b"IEND", b""))
+
+
+def icon_ico(c):
+    """One 32-bpp image stored as PNG, which icon resources accept since Windows Vista."""
+    image = icon_png(c)
     header = struct.pack("<HHH", 0, 1, 1)
     entry = struct.pack("<BBBBHHII", c.w % 256, c.h % 256, 0, 0, 1, 32, len(image), 6 + 16)
     return header + entry + image

@@ -4,7 +4,9 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstdint>
 #include <cstring>
+#include <iterator>
 #include <memory>
 #include <string>
 #include <type_traits>
@@ -23,6 +25,16 @@ struct IconDestroyer {
     void operator()(HICON icon) const { (void)DestroyIcon(icon); }
 };
 using UniqueIcon = std::unique_ptr<std::remove_pointer_t<HICON>, IconDestroyer>;
+
+struct ObjectDeleter {
+    void operator()(HBITMAP bitmap) const { (void)DeleteObject(bitmap); }
+};
+using UniqueBitmap = std::unique_ptr<std::remove_pointer_t<HBITMAP>, ObjectDeleter>;
+
+struct DcDeleter {
+    void operator()(HDC dc) const { (void)DeleteDC(dc); }
+};
+using UniqueDc = std::unique_ptr<std::remove_pointer_t<HDC>, DcDeleter>;
 
 #pragma pack(push, 2)
 struct GroupIconHeader {
@@ -56,6 +68,14 @@ template <typename T>
 T ReadAt(const std::vector<BYTE>& bytes, size_t offset) {
     T value{};
     if (offset + sizeof(T) <= bytes.size()) std::memcpy(&value, bytes.data() + offset, sizeof(T));
+    return value;
+}
+
+// PNG stores its numbers most significant byte first.
+uint32_t ReadBigEndian32(const std::vector<BYTE>& bytes, size_t offset) {
+    uint32_t value = 0;
+    for (size_t i = offset; i < offset + 4 && i < bytes.size(); ++i)
+        value = (value << 8) | bytes[i];
     return value;
 }
 
@@ -116,7 +136,7 @@ TEST_F(InstallerResources, WhiteTextReadsOnTheCloseCornerAndTheBottomStrip) {
     EXPECT_GE(worst_contrast(8, 276, 560, 300), 4.5) << "percentage text";
 }
 
-TEST_F(InstallerResources, IconGroupHoldsOne128PixelImageWithRealAlpha) {
+TEST_F(InstallerResources, IconGroupHoldsOne128PixelPngWithRealAlpha) {
     const std::vector<BYTE> group = ResourceBytes(Module(), RT_GROUP_ICON, MAKEINTRESOURCEW(101));
     ASSERT_EQ(group.size(), sizeof(GroupIconHeader) + sizeof(GroupIconEntry));
     const auto header = ReadAt<GroupIconHeader>(group, 0);
@@ -129,26 +149,53 @@ TEST_F(InstallerResources, IconGroupHoldsOne128PixelImageWithRealAlpha) {
 
     std::vector<BYTE> image = ResourceBytes(Module(), RT_ICON, MAKEINTRESOURCEW(entry.id));
     ASSERT_EQ(image.size(), entry.bytes_in_res);
-    const auto info = ReadAt<BITMAPINFOHEADER>(image, 0);
-    ASSERT_EQ(info.biSize, sizeof(BITMAPINFOHEADER)) << "expected a DIB image";
-    EXPECT_EQ(info.biWidth, 128);
-    EXPECT_EQ(info.biHeight, 256) << "colour rows plus mask rows";
-    ASSERT_EQ(info.biBitCount, 32);
-    ASSERT_GE(image.size(), sizeof(BITMAPINFOHEADER) + 128u * 128u * 4u);
+    // Signature, then IHDR as the first chunk: length 13, width, height, depth, colour type.
+    static const BYTE kSignature[] = {0x89, 'P', 'N', 'G', '\r', '\n', 0x1A, '\n'};
+    ASSERT_GE(image.size(), 8u + 8u + 13u);
+    ASSERT_TRUE(std::equal(std::begin(kSignature), std::end(kSignature), image.begin()))
+        << "expected a PNG image";
+    EXPECT_EQ(ReadBigEndian32(image, 8), 13u);
+    EXPECT_EQ(std::string(image.begin() + 12, image.begin() + 16), "IHDR");
+    EXPECT_EQ(ReadBigEndian32(image, 16), 128u);
+    EXPECT_EQ(ReadBigEndian32(image, 20), 128u);
+    EXPECT_EQ(image[24], 8) << "bit depth";
+    EXPECT_EQ(image[25], 6) << "colour type: RGB with alpha";
 
-    // Rounded, anti-aliased edges: clear corners, an opaque middle and partial alpha between.
+    UniqueIcon icon(CreateIconFromResourceEx(image.data(), static_cast<DWORD>(image.size()), TRUE,
+                                             0x00030000, 128, 128, LR_DEFAULTCOLOR));
+    ASSERT_TRUE(icon) << "the system cannot decode the icon image";
+    ICONINFO parts{};
+    ASSERT_TRUE(GetIconInfo(icon.get(), &parts));
+    const UniqueBitmap color(parts.hbmColor);
+    const UniqueBitmap mask(parts.hbmMask);
+    ASSERT_TRUE(color) << "decoded without colour";
+    BITMAP size{};
+    ASSERT_TRUE(GetObjectW(color.get(), sizeof size, &size));
+    EXPECT_EQ(size.bmWidth, 128);
+    EXPECT_EQ(size.bmHeight, 128);
+
+    // Rounded, anti-aliased edges survive decoding: clear corners, an opaque middle and
+    // partial alpha between.
+    BITMAPINFO request{};
+    request.bmiHeader.biSize = sizeof(BITMAPINFOHEADER);
+    request.bmiHeader.biWidth = 128;
+    request.bmiHeader.biHeight = -128;
+    request.bmiHeader.biPlanes = 1;
+    request.bmiHeader.biBitCount = 32;
+    request.bmiHeader.biCompression = BI_RGB;
+    std::vector<BYTE> pixels(128u * 128u * 4u);
+    const UniqueDc dc(CreateCompatibleDC(nullptr));
+    ASSERT_TRUE(dc);
+    ASSERT_EQ(GetDIBits(dc.get(), color.get(), 0, 128, pixels.data(), &request, DIB_RGB_COLORS),
+              128);
     int clear = 0, partial = 0, opaque = 0;
     for (size_t i = 0; i < 128u * 128u; ++i) {
-        const BYTE alpha = image[sizeof(BITMAPINFOHEADER) + i * 4 + 3];
+        const BYTE alpha = pixels[i * 4 + 3];
         (alpha == 0 ? clear : alpha == 255 ? opaque : partial)++;
     }
     EXPECT_GT(clear, 0);
     EXPECT_GT(partial, 0);
     EXPECT_GT(opaque, 128 * 128 / 2);
-
-    UniqueIcon icon(CreateIconFromResourceEx(image.data(), static_cast<DWORD>(image.size()), TRUE,
-                                             0x00030000, 128, 128, LR_DEFAULTCOLOR));
-    EXPECT_TRUE(icon) << "the system cannot decode the icon image";
 }
 
 BOOL CALLBACK CollectName(HMODULE, LPCWSTR, LPWSTR name, LONG_PTR names) {
