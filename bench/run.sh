@@ -185,10 +185,6 @@ for target in halvex-installer size_floor; do
     (cd "$build" && eval "$link -Wl,-Map=bench-out/$target.map")
 done
 
-# The icon's one image re-encoded as PNG, which the icon format also allows, to show what
-# storing it compressed would save.
-icon_png=$(convert "$HALVEX_ROOT/res/halvex.ico" -define png:compression-level=9 png:- | wc -c)
-
 python3 "$HALVEX_ROOT/bench/report.py" report --out "$out" --build "$build" \
-    --root "$HALVEX_ROOT" --size-mib "$size_mib" --runs "$runs" --icon-png-bytes "$icon_png" \
+    --root "$HALVEX_ROOT" --size-mib "$size_mib" --runs "$runs" \
     --results "$results"
