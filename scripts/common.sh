@@ -4,7 +4,7 @@
 HALVEX_ROOT=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 
 HALVEX_PACKAGES=(cmake ninja-build g++-mingw-w64-x86-64-posix binutils-mingw-w64-x86-64
-    mingw-w64-x86-64-dev googletest wine64 xvfb x11-utils imagemagick fonts-wqy-microhei
+    mingw-w64-x86-64-dev googletest wine wine64 xvfb x11-utils imagemagick fonts-wqy-microhei
     python3 openssl ca-certificates xdotool)
 
 halvex_log() { printf '==> %s\n' "$*"; }
