@@ -8,10 +8,10 @@
 #include <cstdint>
 
 #include "net/unique_handle.h"
+#include "tests/app/window_thread.h"
 
 namespace {
 
-constexpr DWORD kBoundMs = 30000;
 constexpr wchar_t kClassName[] = L"HalvexSinkTestWindow";
 
 // Signalled on every paint of the test window, so a test can see that a report asked for one.
@@ -32,66 +32,6 @@ LRESULT CALLBACK TestWndProc(HWND window, UINT message, WPARAM wParam, LPARAM lP
     return DefWindowProcW(window, message, wParam, lParam);
 }
 
-// A shown window with the installer's kind of progress bar, owned and pumped by a thread
-// of its own, as the main thread does while the worker reports.
-class WindowThread {
-  public:
-    WindowThread() {
-        thread_ = AdoptHandle(CreateThread(nullptr, 0, &WindowThread::Run, this, 0, nullptr));
-    }
-    ~WindowThread() {
-        if (window_ != nullptr) {
-            (void)PostMessageW(window_, WM_CLOSE, 0, 0);
-        }
-        (void)WaitForSingleObject(thread_.get(), kBoundMs);
-    }
-
-    bool WaitUntilShown() {
-        return WaitForSingleObject(ready_.get(), kBoundMs) == WAIT_OBJECT_0 && window_ != nullptr;
-    }
-    bool CloseAndWait() {
-        (void)PostMessageW(window_, WM_CLOSE, 0, 0);
-        return WaitForSingleObject(thread_.get(), kBoundMs) == WAIT_OBJECT_0;
-    }
-    HWND window() const { return window_; }
-    HWND bar() const { return GetDlgItem(window_, kProgressBarId); }
-
-  private:
-    static DWORD WINAPI Run(void* self) {
-        static_cast<WindowThread*>(self)->Pump();
-        return 0;
-    }
-
-    void Pump() {
-        INITCOMMONCONTROLSEX controls{sizeof(controls), ICC_PROGRESS_CLASS};
-        (void)InitCommonControlsEx(&controls);
-        const HINSTANCE instance = GetModuleHandleW(nullptr);
-        WNDCLASSW windowClass{};
-        windowClass.lpfnWndProc = TestWndProc;
-        windowClass.hInstance = instance;
-        windowClass.lpszClassName = kClassName;
-        (void)RegisterClassW(&windowClass);
-        const HWND window = CreateWindowExW(0, kClassName, L"sink test", WS_POPUP | WS_VISIBLE, 0,
-                                            0, 560, 310, nullptr, nullptr, instance, nullptr);
-        const HWND bar = CreateWindowExW(
-            0, PROGRESS_CLASSW, nullptr, WS_CHILD | WS_VISIBLE, 0, 300, 560, 10, window,
-            reinterpret_cast<HMENU>(static_cast<INT_PTR>(kProgressBarId)), instance, nullptr);
-        // Wide range so a figure above 100 is kept as sent rather than clamped.
-        (void)SendMessageW(bar, PBM_SETRANGE32, 0, 1000);
-        (void)UpdateWindow(window);
-        window_ = window;
-        (void)SetEvent(ready_.get());
-        MSG message{};
-        while (GetMessageW(&message, nullptr, 0, 0) > 0) {
-            (void)DispatchMessageW(&message);
-        }
-    }
-
-    UniqueHandle ready_ = AdoptHandle(CreateEventW(nullptr, TRUE, FALSE, nullptr));
-    HWND window_ = nullptr;
-    UniqueHandle thread_;
-};
-
 class ProgressSinkTest : public ::testing::Test {
   protected:
     void SetUp() override { ASSERT_TRUE(windowThread_.WaitUntilShown()); }
@@ -104,7 +44,7 @@ class ProgressSinkTest : public ::testing::Test {
 
     // Made before the window so that no paint goes unseen.
     UniqueHandle painted_ = MakePaintEvent();
-    WindowThread windowThread_;
+    WindowThread windowThread_{kClassName, TestWndProc};
 };
 
 struct Report {
@@ -127,7 +67,7 @@ TEST_F(ProgressSinkTest, EachReportMovesTheBarStoresTheCountsAndRepaints) {
             << r.received << " of " << r.expected;
         EXPECT_EQ(g_progressState.bytes_received.load(), r.received);
         EXPECT_EQ(g_progressState.bytes_expected.load(), r.expected);
-        EXPECT_EQ(WaitForSingleObject(painted_.get(), kBoundMs), WAIT_OBJECT_0)
+        EXPECT_EQ(WaitForSingleObject(painted_.get(), WindowThread::kBoundMs), WAIT_OBJECT_0)
             << "no repaint after " << r.received << " of " << r.expected;
     }
 }

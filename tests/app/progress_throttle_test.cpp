@@ -10,11 +10,10 @@
 
 #include "app/progress_sink.h"
 #include "app/window_math.h"
-#include "net/unique_handle.h"
+#include "tests/app/window_thread.h"
 
 namespace {
 
-constexpr DWORD kBoundMs = 30000;
 constexpr wchar_t kClassName[] = L"HalvexThrottleTestWindow";
 // Sent by the reporting thread after a report: the window thread paints whatever is
 // invalid before it answers, so every report's repaint is seen before the next report.
@@ -60,69 +59,18 @@ LRESULT CALLBACK TestWndProc(HWND window, UINT message, WPARAM wParam, LPARAM lP
     }
 }
 
-// A shown window with the installer's bar, owned and pumped by a thread of its own, as the
-// main thread does while the worker reports.
-class WindowThread {
-  public:
-    WindowThread() {
-        thread_ = AdoptHandle(CreateThread(nullptr, 0, &WindowThread::Run, this, 0, nullptr));
-    }
-    ~WindowThread() {
-        if (window_ != nullptr) {
-            (void)PostMessageW(window_, WM_CLOSE, 0, 0);
-        }
-        (void)WaitForSingleObject(thread_.get(), kBoundMs);
-    }
-    WindowThread(const WindowThread&) = delete;
-    WindowThread& operator=(const WindowThread&) = delete;
+void SubclassBar(HWND bar) {
+    g_barProc = reinterpret_cast<WNDPROC>(
+        SetWindowLongPtrW(bar, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(CountingBarProc)));
+}
 
-    bool WaitUntilShown() {
-        return WaitForSingleObject(ready_.get(), kBoundMs) == WAIT_OBJECT_0 && window_ != nullptr;
-    }
-    HWND window() const { return window_; }
-    LRESULT BarPosition() const {
-        return SendMessageW(GetDlgItem(window_, kProgressBarId), PBM_GETPOS, 0, 0);
-    }
-    void PaintNow() const { (void)SendMessageW(window_, kPaintNow, 0, 0); }
+LRESULT BarPosition(const WindowThread& windowThread) {
+    return SendMessageW(windowThread.bar(), PBM_GETPOS, 0, 0);
+}
 
-  private:
-    static DWORD WINAPI Run(void* self) {
-        static_cast<WindowThread*>(self)->Pump();
-        return 0;
-    }
-
-    void Pump() {
-        INITCOMMONCONTROLSEX controls{sizeof(controls), ICC_PROGRESS_CLASS};
-        (void)InitCommonControlsEx(&controls);
-        const HINSTANCE instance = GetModuleHandleW(nullptr);
-        WNDCLASSW windowClass{};
-        windowClass.lpfnWndProc = TestWndProc;
-        windowClass.hInstance = instance;
-        windowClass.lpszClassName = kClassName;
-        (void)RegisterClassW(&windowClass);
-        const HWND window = CreateWindowExW(0, kClassName, L"throttle test", WS_POPUP, 0, 0, 560,
-                                            310, nullptr, nullptr, instance, nullptr);
-        const HWND bar = CreateWindowExW(
-            0, PROGRESS_CLASSW, nullptr, WS_CHILD | WS_VISIBLE, 0, 300, 560, 10, window,
-            reinterpret_cast<HMENU>(static_cast<INT_PTR>(kProgressBarId)), instance, nullptr);
-        // Wide range so a figure above 100 is kept as sent rather than clamped.
-        (void)SendMessageW(bar, PBM_SETRANGE32, 0, 1000);
-        g_barProc = reinterpret_cast<WNDPROC>(
-            SetWindowLongPtrW(bar, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(CountingBarProc)));
-        (void)ShowWindow(window, SW_SHOWNOACTIVATE);
-        (void)UpdateWindow(window);
-        window_ = window;
-        (void)SetEvent(ready_.get());
-        MSG message{};
-        while (GetMessageW(&message, nullptr, 0, 0) > 0) {
-            (void)DispatchMessageW(&message);
-        }
-    }
-
-    UniqueHandle ready_ = AdoptHandle(CreateEventW(nullptr, TRUE, FALSE, nullptr));
-    HWND window_ = nullptr;
-    UniqueHandle thread_;
-};
+void PaintNow(const WindowThread& windowThread) {
+    (void)SendMessageW(windowThread.window(), kPaintNow, 0, 0);
+}
 
 struct Report {
     std::uint64_t received;
@@ -144,12 +92,12 @@ class ProgressThrottleTest : public ::testing::Test {
   protected:
     void SetUp() override {
         ASSERT_TRUE(windowThread_.WaitUntilShown());
-        windowThread_.PaintNow();
+        PaintNow(windowThread_);
         g_paints.clear();
         g_positionMessages = 0;
     }
 
-    WindowThread windowThread_;
+    WindowThread windowThread_{kClassName, TestWndProc, SubclassBar};
 };
 
 TEST_F(ProgressThrottleTest, BarAndTextShowTheLatestReportAtEveryPaint) {
@@ -166,9 +114,9 @@ TEST_F(ProgressThrottleTest, BarAndTextShowTheLatestReportAtEveryPaint) {
     for (const Report& r : reports) {
         const std::size_t paintsBefore = g_paints.size();
         sink(r.received, r.expected);
-        windowThread_.PaintNow();
+        PaintNow(windowThread_);
         SCOPED_TRACE(testing::Message() << r.received << " of " << r.expected);
-        EXPECT_EQ(windowThread_.BarPosition(), r.percent);
+        EXPECT_EQ(BarPosition(windowThread_), r.percent);
         ASSERT_FALSE(g_paints.empty());
         EXPECT_EQ(g_paints.back().text, r.percent);
         for (std::size_t i = paintsBefore; i < g_paints.size(); ++i) {
@@ -184,7 +132,7 @@ TEST_F(ProgressThrottleTest, OnlyAChangedPercentageCostsABarMessageAndARepaint) 
     // 128 pieces of 8 KiB: every figure from 0 to 100 once, so 101 of the 128 reports change it.
     for (const Report& r : PiecewiseDownload(1 << 20)) {
         sink(r.received, r.expected);
-        windowThread_.PaintNow();
+        PaintNow(windowThread_);
     }
     EXPECT_EQ(g_positionMessages, 101u);
     EXPECT_EQ(g_paints.size(), 101u);
@@ -196,7 +144,7 @@ TEST_F(ProgressThrottleTest, AFreshSinkAlwaysSetsTheBar) {
     first(40, 100);
     const ProgressCallback second = MakeProgressSink(windowThread_.window());
     second(0, 0);
-    EXPECT_EQ(windowThread_.BarPosition(), 0);
+    EXPECT_EQ(BarPosition(windowThread_), 0);
     EXPECT_EQ(g_positionMessages, 2u);
 }
 
@@ -206,7 +154,7 @@ TEST_F(ProgressThrottleTest, CopiesShareWhatTheBarWasLastGiven) {
     original(25, 100);
     copy(75, 100);
     original(25, 100);
-    EXPECT_EQ(windowThread_.BarPosition(), 25);
+    EXPECT_EQ(BarPosition(windowThread_), 25);
     copy(25, 100);
     EXPECT_EQ(g_positionMessages, 3u);
 }
