@@ -46,8 +46,16 @@ std::string TestOrigin() {
 
 std::string UniqueTag() {
     static std::atomic<int> counter{0};
+    // Wine reuses process ids, and the server's log outlives a test process: the moment
+    // this process first asked keeps its tags apart from an earlier process's.
+    static const ULONGLONG start = [] {
+        LARGE_INTEGER now{};
+        (void)QueryPerformanceCounter(&now);
+        return static_cast<ULONGLONG>(now.QuadPart);
+    }();
     // The closing "z" keeps one tag from being the start of another ("x1z" is not in "x10z").
-    return "t" + std::to_string(GetCurrentProcessId()) + "x" + std::to_string(++counter) + "z";
+    return "t" + std::to_string(GetCurrentProcessId()) + "y" + std::to_string(start) + "x" +
+           std::to_string(++counter) + "z";
 }
 
 std::vector<LoggedRequest> LoggedRequestsWith(const std::string& tag) {
@@ -81,9 +89,15 @@ std::string PatternBytes(std::size_t count) {
 std::string NewScratchFolder() {
     wchar_t temp[MAX_PATH] = {};
     (void)GetTempPathW(MAX_PATH, temp);
-    const std::wstring folder = std::wstring(temp) + L"halvex-net-" + Widen(UniqueTag()) + L"\\";
-    (void)CreateDirectoryW(folder.c_str(), nullptr);
-    return Narrow(folder);
+    // Wine reuses process ids, so a tag can name a folder an earlier test process left
+    // behind: only a folder made here and now counts as new.
+    for (;;) {
+        const std::wstring folder =
+            std::wstring(temp) + L"halvex-net-" + Widen(UniqueTag()) + L"\\";
+        if (CreateDirectoryW(folder.c_str(), nullptr) || GetLastError() != ERROR_ALREADY_EXISTS) {
+            return Narrow(folder);
+        }
+    }
 }
 
 bool FileExists(const std::string& path) {
