@@ -2,10 +2,10 @@
 
 #include <windows.h>
 
+#include "app/window_painting.h"
+
 inline constexpr wchar_t kWindowClassName[] = L"HalvexInstaller";
 inline constexpr wchar_t kWindowTitle[] = L"Halvex Installer";
-inline constexpr int kWindowWidth = 560;
-inline constexpr int kWindowHeight = 310;
 inline constexpr int kIconResourceId = 101;
 inline constexpr int kBackgroundBitmapId = 102;
 

@@ -23,41 +23,22 @@
 
 #include "app/progress_sink.h"
 #include "app/window_math.h"
+#include "app/window_painting.h"
 #include "bench/unthrottled_sink.h"
 #include "net/download.h"
 #include "net/sha256.h"
 #include "net/unique_handle.h"
 #include "net/url.h"
+#include "net/winhttp_handle.h"
 
 namespace {
 
 constexpr wchar_t kClassName[] = L"HalvexBenchWindow";
-constexpr wchar_t kPercentFormat[] = L"下载进度：%d%%";
 constexpr int kBitmapId = 102;
-constexpr int kWidth = 560;
-constexpr int kHeight = 310;
-constexpr COLORREF kWhite = RGB(255, 255, 255);
-constexpr COLORREF kBarColour = RGB(117, 130, 225);
-constexpr RECT kPercentRect{8, 276, 560, 300};
 constexpr UINT kDownloadDone = WM_APP + 1;
 constexpr DWORD kBareReadBytes = 1 << 20;
 constexpr DWORD kDownloaderReadBytes = 8192;
 constexpr std::size_t kShaPieceBytes = 8192;
-
-struct InternetCloser {
-    void operator()(HINTERNET handle) const { (void)WinHttpCloseHandle(handle); }
-};
-using UniqueInternet = std::unique_ptr<void, InternetCloser>;
-
-struct GdiObjectDeleter {
-    void operator()(HGDIOBJ object) const { (void)DeleteObject(object); }
-};
-using UniqueBitmap = std::unique_ptr<std::remove_pointer_t<HBITMAP>, GdiObjectDeleter>;
-
-struct MemoryDcDeleter {
-    void operator()(HDC dc) const { (void)DeleteDC(dc); }
-};
-using UniqueMemoryDc = std::unique_ptr<std::remove_pointer_t<HDC>, MemoryDcDeleter>;
 
 struct WindowDestroyer {
     void operator()(HWND window) const { (void)DestroyWindow(window); }
@@ -95,41 +76,11 @@ LRESULT CALLBACK CountingBarProc(HWND bar, UINT message, WPARAM wParam, LPARAM l
     return CallWindowProcW(g_barProc, bar, message, wParam, lParam);
 }
 
-// The installer's painting: picture, close glyph and the percentage from ProgressState.
-void Paint(HWND window) {
-    ++g_paints;
-    PAINTSTRUCT paint{};
-    const HDC dc = BeginPaint(window, &paint);
-    RECT client{};
-    (void)GetClientRect(window, &client);
-    if (g_picture) {
-        const UniqueMemoryDc memory(CreateCompatibleDC(dc));
-        const HGDIOBJ previous = SelectObject(memory.get(), g_picture.get());
-        BITMAP picture{};
-        (void)GetObjectW(g_picture.get(), sizeof(picture), &picture);
-        (void)StretchBlt(dc, 0, 0, client.right - client.left, client.bottom - client.top,
-                         memory.get(), 0, 0, picture.bmWidth, picture.bmHeight, SRCCOPY);
-        (void)SelectObject(memory.get(), previous);
-    }
-    (void)SetBkMode(dc, TRANSPARENT);
-    (void)SetTextColor(dc, kWhite);
-    RECT glyph{client.right - kGlyphLeftInset, kGlyphTop, client.right - kGlyphRightInset,
-               kGlyphBottom};
-    (void)DrawTextW(dc, L"X", 1, &glyph, DT_SINGLELINE | DT_VCENTER | DT_CENTER);
-    const std::int32_t percent =
-        ProgressPercent(g_progressState.bytes_received.load(std::memory_order_relaxed),
-                        g_progressState.bytes_expected.load(std::memory_order_relaxed));
-    wchar_t text[64];
-    (void)std::swprintf(text, 64, kPercentFormat, static_cast<int>(percent));
-    RECT percentRect = kPercentRect;
-    (void)DrawTextW(dc, text, -1, &percentRect, DT_SINGLELINE | DT_BOTTOM);
-    (void)EndPaint(window, &paint);
-}
-
 LRESULT CALLBACK BenchWndProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
     switch (message) {
         case WM_PAINT:
-            Paint(window);
+            ++g_paints;
+            PaintMainWindow(window, g_picture.get());
             return 0;
         case kDownloadDone:
             PostQuitMessage(0);
@@ -155,22 +106,17 @@ UniqueWindow CreateBenchWindow() {
         LoadImageW(instance, MAKEINTRESOURCEW(kBitmapId), IMAGE_BITMAP, 0, 0, LR_DEFAULTCOLOR)));
 
     UniqueWindow window(CreateWindowExW(0, kClassName, L"Halvex bench", WS_POPUP, CW_USEDEFAULT,
-                                        CW_USEDEFAULT, kWidth, kHeight, nullptr, nullptr, instance,
-                                        nullptr));
+                                        CW_USEDEFAULT, kWindowWidth, kWindowHeight, nullptr,
+                                        nullptr, instance, nullptr));
     if (!window) {
         return window;
     }
-    const HWND bar = CreateWindowExW(
-        0, PROGRESS_CLASSW, nullptr, WS_CHILD | WS_VISIBLE, 0, 300, kWidth, 10, window.get(),
-        reinterpret_cast<HMENU>(static_cast<INT_PTR>(kProgressBarId)), instance, nullptr);
-    (void)SendMessageW(bar, PBM_SETRANGE, 0, MAKELPARAM(0, 100));
-    (void)SendMessageW(bar, PBM_SETBKCOLOR, 0, kWhite);
-    (void)SendMessageW(bar, PBM_SETBARCOLOR, 0, kBarColour);
+    const HWND bar = CreateProgressBar(window.get(), instance);
     g_barProc = reinterpret_cast<WNDPROC>(
         SetWindowLongPtrW(bar, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(CountingBarProc)));
 
-    const int x = CentredOrigin(GetSystemMetrics(SM_CXSCREEN), kWidth);
-    const int y = CentredOrigin(GetSystemMetrics(SM_CYSCREEN), kHeight);
+    const int x = CentredOrigin(GetSystemMetrics(SM_CXSCREEN), kWindowWidth);
+    const int y = CentredOrigin(GetSystemMetrics(SM_CYSCREEN), kWindowHeight);
     (void)SetWindowPos(window.get(), nullptr, x, y, 0, 0, SWP_NOZORDER | SWP_NOSIZE);
     (void)ShowWindow(window.get(), SW_SHOWNORMAL);
     (void)UpdateWindow(window.get());
