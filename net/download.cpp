@@ -10,6 +10,7 @@
 
 #include "net/sha256.h"
 #include "net/url.h"
+#include "net/winhttp_handle.h"
 
 namespace {
 
@@ -43,11 +44,6 @@ constexpr char kChangedOnDisk[] = "save file changed after download";
 // Both fit the short-string buffer, so reporting them cannot itself allocate.
 constexpr char kOutOfMemory[] = "out of memory";
 constexpr char kUnexpected[] = "download error";
-
-struct InternetCloser {
-    void operator()(HINTERNET handle) const { (void)WinHttpCloseHandle(handle); }
-};
-using UniqueInternet = std::unique_ptr<void, InternetCloser>;
 
 // The handles of one request, declared in creation order so that they close in
 // reverse order (request, connection, session) on every path.
