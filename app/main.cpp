@@ -2,6 +2,7 @@
 #include <commctrl.h>
 
 #include "app/main_window.h"
+#include "app/single_instance.h"
 #include "app/window_math.h"
 
 namespace {
@@ -32,6 +33,11 @@ void LimitDllSearchToSystem32() {
 
 int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int showCommand) {
     LimitDllSearchToSystem32();
+
+    UniqueHandle instanceClaim;
+    if (!ClaimSingleInstance(instanceClaim)) {
+        return 0;
+    }
 
     g_instance = instance;
 

@@ -8,6 +8,7 @@
 #include <new>
 #include <utility>
 
+#include "net/proxy_choice.h"
 #include "net/sha256.h"
 #include "net/url.h"
 #include "net/winhttp_handle.h"
@@ -85,8 +86,13 @@ bool Fail(std::string& errorMessage, const std::string& message) {
 
 bool OpenExchange(const std::wstring& host, int port, const std::wstring& path, Exchange& exchange,
                   std::string& errorMessage) {
-    exchange.session.reset(WinHttpOpen(kUserAgent, WINHTTP_ACCESS_TYPE_DEFAULT_PROXY,
-                                       WINHTTP_NO_PROXY_NAME, WINHTTP_NO_PROXY_BYPASS, 0));
+    // Wine honours a proxy only when the session is opened with it, so each attempt's
+    // session is opened for its own URL (a redirect may lead past the proxy, or to another).
+    const SessionProxy proxy = ChooseProxy(host, port, path);
+    exchange.session.reset(WinHttpOpen(
+        kUserAgent, proxy.access_type,
+        proxy.proxy.empty() ? WINHTTP_NO_PROXY_NAME : proxy.proxy.c_str(),
+        proxy.bypass.empty() ? WINHTTP_NO_PROXY_BYPASS : proxy.bypass.c_str(), 0));
     if (!exchange.session) {
         return Fail(errorMessage, kOpenFailed);
     }
