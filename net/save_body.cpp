@@ -1,0 +1,186 @@
+#include "net/save_body.h"
+
+#include <cstdint>
+#include <utility>
+
+#include "net/background_hasher.h"
+#include "net/held_file_check.h"
+#include "net/piece_digests.h"
+
+namespace {
+
+// WinHTTP under Wine delivers fastest in pieces of this size; the pieces are gathered into
+// the hasher's buffers and written a buffer at a time.
+constexpr DWORD kReadBytes = 8192;
+static_assert(BackgroundHasher::kBufferBytes % kReadBytes == 0, "reads fill buffers exactly");
+// Longest Content-Length text worth reading: 20 digits hold every 64-bit value.
+constexpr DWORD kContentLengthUnits = 32;
+
+constexpr char kBadContentLength[] = "invalid Content-Length";
+constexpr char kCreateFailed[] = "failed to create save file";
+constexpr char kReadFailed[] = "WinHttpReadData failed";
+constexpr char kWriteFailed[] = "failed to write save file";
+constexpr char kCloseFailed[] = "failed to close save file";
+constexpr char kIncomplete[] = "download incomplete";
+constexpr char kTooLong[] = "download longer than Content-Length";
+constexpr char kReopenFailed[] = "failed to reopen save file";
+constexpr char kChangedOnDisk[] = "save file changed after download";
+
+// Deletes the partly written save file on every path that does not keep it. Declared
+// before the file's handle, so the handle is closed first.
+class FileRemover {
+  public:
+    FileRemover() = default;
+    FileRemover(const FileRemover&) = delete;
+    FileRemover& operator=(const FileRemover&) = delete;
+    ~FileRemover() {
+        if (path_ != nullptr) {
+            (void)DeleteFileW(path_);
+        }
+    }
+    void Arm(const std::wstring& path) { path_ = path.c_str(); }
+    void Keep() { path_ = nullptr; }
+
+  private:
+    const wchar_t* path_ = nullptr;
+};
+
+bool Fail(std::string& errorMessage, const char* message) {
+    errorMessage = message;
+    return false;
+}
+
+// Content-Length read as text, so bodies of 4 GiB and more are counted right. Absent
+// gives hasLength false; present but not a plain 64-bit decimal gives false.
+bool QueryContentLength(HINTERNET request, bool& hasLength, std::uint64_t& length) {
+    wchar_t text[kContentLengthUnits] = {};
+    DWORD size = sizeof(text);
+    hasLength = false;
+    length = 0;
+    if (!WinHttpQueryHeaders(request, WINHTTP_QUERY_CONTENT_LENGTH, WINHTTP_HEADER_NAME_BY_INDEX,
+                             text, &size, WINHTTP_NO_HEADER_INDEX)) {
+        return GetLastError() == ERROR_WINHTTP_HEADER_NOT_FOUND;
+    }
+    const std::size_t units = size / sizeof(wchar_t);
+    if (units == 0) {
+        return false;
+    }
+    std::uint64_t value = 0;
+    for (std::size_t i = 0; i < units; ++i) {
+        if (text[i] < L'0' || text[i] > L'9') {
+            return false;
+        }
+        const std::uint64_t digit = static_cast<std::uint64_t>(text[i] - L'0');
+        if (value > (UINT64_MAX - digit) / 10) {
+            return false;
+        }
+        value = value * 10 + digit;
+    }
+    hasLength = true;
+    length = value;
+    return true;
+}
+
+bool WidenFileName(const std::string& name, std::wstring& wide) {
+    if (name.empty()) {
+        return false;
+    }
+    const int units = MultiByteToWideChar(CP_UTF8, MB_ERR_INVALID_CHARS, name.data(),
+                                          static_cast<int>(name.size()), nullptr, 0);
+    if (units <= 0) {
+        return false;
+    }
+    wide.resize(static_cast<std::size_t>(units));
+    return MultiByteToWideChar(CP_UTF8, MB_ERR_INVALID_CHARS, name.data(),
+                               static_cast<int>(name.size()), &wide[0], units) == units;
+}
+
+bool WriteAll(HANDLE file, const std::uint8_t* data, std::size_t size) {
+    // A buffer is at most BackgroundHasher::kBufferBytes, far below DWORD's range.
+    DWORD written = 0;
+    return WriteFile(file, data, static_cast<DWORD>(size), &written, nullptr) && written == size;
+}
+
+bool CloseWriter(UniqueHandle& writer) { return CloseHandle(writer.release()) != FALSE; }
+
+}  // namespace
+
+// From creation on, other processes may read the file but not write, rename or delete it.
+// The writer must be closed before the file can run; the read handle that replaces it shares
+// reading only, and whatever another process did in between either keeps that open from
+// succeeding or shows in the check of every piece.
+bool SaveBody(HINTERNET request, const std::string& savePath, const ProgressCallback& progress,
+              UniqueHandle* heldFile, std::string& errorMessage) {
+    bool hasLength = false;
+    std::uint64_t expected = 0;
+    if (!QueryContentLength(request, hasLength, expected)) {
+        return Fail(errorMessage, kBadContentLength);
+    }
+    std::wstring widePath;
+    if (!WidenFileName(savePath, widePath)) {
+        return Fail(errorMessage, kCreateFailed);
+    }
+
+    FileRemover remover;
+    UniqueHandle writer =
+        AdoptHandle(CreateFileW(widePath.c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr,
+                                CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
+    if (!writer) {
+        return Fail(errorMessage, kCreateFailed);
+    }
+    remover.Arm(widePath);
+
+    BackgroundHasher hasher;
+    std::uint8_t* buffer = hasher.NextBuffer();
+    std::size_t filled = 0;
+    std::uint64_t received = 0;
+    for (;;) {
+        DWORD read = 0;
+        if (!WinHttpReadData(request, buffer + filled, kReadBytes, &read)) {
+            return Fail(errorMessage, kReadFailed);
+        }
+        filled += read;
+        received += read;
+        if (hasLength && received > expected) {
+            return Fail(errorMessage, kTooLong);
+        }
+        // A full buffer, or the last one, goes to disk and then to the hasher.
+        if (filled > 0 && (read == 0 || filled + kReadBytes > BackgroundHasher::kBufferBytes)) {
+            if (!WriteAll(writer.get(), buffer, filled)) {
+                return Fail(errorMessage, kWriteFailed);
+            }
+            hasher.Submit(filled);
+            filled = 0;
+            buffer = read == 0 ? nullptr : hasher.NextBuffer();
+        }
+        if (read == 0) {
+            break;
+        }
+        if (progress) {
+            progress(received, expected);
+        }
+    }
+    // A dropped connection ends the body like a clean end; only the length tells them apart.
+    if (hasLength && received != expected) {
+        return Fail(errorMessage, kIncomplete);
+    }
+    const PieceDigestList arrived = hasher.Finish();
+
+    if (!CloseWriter(writer)) {
+        return Fail(errorMessage, kCloseFailed);
+    }
+    UniqueHandle reader =
+        AdoptHandle(CreateFileW(widePath.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
+                                OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+    if (!reader) {
+        return Fail(errorMessage, kReopenFailed);
+    }
+    if (!FileMatchesPieces(reader.get(), received, arrived)) {
+        return Fail(errorMessage, kChangedOnDisk);
+    }
+    remover.Keep();
+    if (heldFile != nullptr) {
+        *heldFile = std::move(reader);
+    }
+    return true;
+}
