@@ -5,6 +5,9 @@
 //   download_bench winhttp URL FILE [N]  WinHTTP alone: reads of N bytes (1 MiB) written straight
 //                                        to the file
 //   download_bench winhttp-8k URL FILE   the same with the downloader's 8 KiB reads
+//   download_bench wininet URL FILE      WinINet alone (preconfigured proxy use, 64 KiB reads)
+//   download_bench first-byte URL FILE   DownloadFile with no window: time from the call to
+//                                        its first progress report
 //   download_bench sha256 MIB            the downloader's SHA-256 over MIB MiB in 8 KiB pieces
 #include <windows.h>
 #include <commctrl.h>
@@ -25,6 +28,7 @@
 #include "app/window_math.h"
 #include "app/window_painting.h"
 #include "bench/unthrottled_sink.h"
+#include "bench/wininet_loop.h"
 #include "net/download.h"
 #include "net/sha256.h"
 #include "net/unique_handle.h"
@@ -38,6 +42,7 @@ constexpr int kBitmapId = 102;
 constexpr UINT kDownloadDone = WM_APP + 1;
 constexpr DWORD kBareReadBytes = 1 << 20;
 constexpr DWORD kDownloaderReadBytes = 8192;
+constexpr DWORD kWinInetReadBytes = 64 << 10;
 constexpr std::size_t kShaPieceBytes = 8192;
 
 struct WindowDestroyer {
@@ -130,6 +135,22 @@ std::uint64_t PeakWorkingSet() {
         return 0;
     }
     return counters.PeakWorkingSetSize;
+}
+
+// User and kernel time of this process so far. Wine answers this only for the calling
+// process, so every program reports its own.
+double CpuSeconds() {
+    FILETIME created{};
+    FILETIME exited{};
+    FILETIME kernel{};
+    FILETIME user{};
+    if (!GetProcessTimes(GetCurrentProcess(), &created, &exited, &kernel, &user)) {
+        return 0;
+    }
+    const auto ticks = [](const FILETIME& time) {
+        return (static_cast<std::uint64_t>(time.dwHighDateTime) << 32) | time.dwLowDateTime;
+    };
+    return static_cast<double>(ticks(kernel) + ticks(user)) / 1e7;
 }
 
 // Worker-thread timings of one DownloadFile call. The tail is what follows the last
@@ -258,18 +279,44 @@ bool BareDownload(const std::string& url, const std::string& savePath, DWORD rea
     }
 }
 
-int RunBare(DWORD readBytes, const std::string& url, const std::string& savePath) {
+using BareLoop = bool (*)(const std::string& url, const std::string& savePath, DWORD readBytes,
+                          std::uint64_t& bytes, std::string& error);
+
+int RunBare(const char* mode, BareLoop loop, DWORD readBytes, const std::string& url,
+            const std::string& savePath) {
     const Stopwatch clock;
     std::uint64_t bytes = 0;
     std::string error;
-    const bool ok = BareDownload(url, savePath, readBytes, bytes, error);
+    const bool ok = loop(url, savePath, readBytes, bytes, error);
     const double seconds = clock.Seconds();
     std::printf(
-        "mode=winhttp read_bytes=%lu ok=%d bytes=%llu seconds=%.6f mbps=%.2f peak_ws=%llu "
+        "mode=%s read_bytes=%lu ok=%d bytes=%llu seconds=%.6f mbps=%.2f cpu_s=%.3f peak_ws=%llu "
         "error=%s\n",
-        readBytes, ok ? 1 : 0, static_cast<unsigned long long>(bytes), seconds,
-        seconds > 0 ? static_cast<double>(bytes) / seconds / 1e6 : 0.0,
+        mode, readBytes, ok ? 1 : 0, static_cast<unsigned long long>(bytes), seconds,
+        seconds > 0 ? static_cast<double>(bytes) / seconds / 1e6 : 0.0, CpuSeconds(),
         static_cast<unsigned long long>(PeakWorkingSet()), error.empty() ? "-" : error.c_str());
+    return ok ? 0 : 1;
+}
+
+// What a caller waits before the first byte of the body reaches it: session set-up,
+// proxy decision, connection, TLS and the response head.
+int RunFirstByte(const std::string& url, const std::string& savePath) {
+    const Stopwatch clock;
+    double firstByteSeconds = -1;
+    std::uint64_t bytes = 0;
+    std::string error;
+    const bool ok =
+        DownloadFile(url, savePath, error,
+                     [&clock, &firstByteSeconds, &bytes](std::uint64_t received, std::uint64_t) {
+                         if (firstByteSeconds < 0) {
+                             firstByteSeconds = clock.Seconds();
+                         }
+                         bytes = received;
+                     });
+    const double seconds = clock.Seconds();
+    std::printf("mode=first-byte ok=%d bytes=%llu seconds=%.6f first_byte_s=%.6f error=%s\n",
+                ok ? 1 : 0, static_cast<unsigned long long>(bytes), seconds, firstByteSeconds,
+                error.empty() ? "-" : error.c_str());
     return ok ? 0 : 1;
 }
 
@@ -302,7 +349,7 @@ std::string Narrow(const wchar_t* text) {
 
 int Usage() {
     std::fputs(
-        "usage: download_bench installer|unthrottled|winhttp-8k URL FILE\n"
+        "usage: download_bench installer|unthrottled|winhttp-8k|wininet|first-byte URL FILE\n"
         "       download_bench winhttp URL FILE [READ_BYTES]\n"
         "       download_bench sha256 MIB\n",
         stderr);
@@ -329,10 +376,16 @@ int wmain(int argc, wchar_t** argv) {
     }
     if (mode == L"winhttp") {
         const DWORD readBytes = argc == 5 ? std::wcstoul(argv[4], nullptr, 10) : kBareReadBytes;
-        return readBytes > 0 ? RunBare(readBytes, url, savePath) : Usage();
+        return readBytes > 0 ? RunBare("winhttp", BareDownload, readBytes, url, savePath) : Usage();
     }
     if (mode == L"winhttp-8k") {
-        return RunBare(kDownloaderReadBytes, url, savePath);
+        return RunBare("winhttp", BareDownload, kDownloaderReadBytes, url, savePath);
+    }
+    if (mode == L"wininet") {
+        return RunBare("wininet", WinInetDownload, kWinInetReadBytes, url, savePath);
+    }
+    if (mode == L"first-byte") {
+        return RunFirstByte(url, savePath);
     }
     return Usage();
 }

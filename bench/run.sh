@@ -1,21 +1,30 @@
 #!/usr/bin/env bash
 # Measures the installer against the limits of this machine and writes bench/results.md:
-# download throughput (own path, bare WinHTTP, native curl) from nginx over HTTPS on
-# 127.0.0.1, the cost of progress reports, peak memory, start-up to first paint and size.
-# Idempotent; installs the Debian packages it needs first, builds into build/bench.
-#   HALVEX_BENCH_RUNS      runs per figure, median reported (default 5)
-#   HALVEX_BENCH_SIZE_MIB  size of the large body (default 512)
-#   HALVEX_BUILD_DIR       build folder (default build/bench)
+# download throughput (own path, bare WinHTTP, bare WinINet, native curl) from nginx over
+# HTTPS on 127.0.0.1, the cost of progress reports, peak memory, time to the first byte,
+# whole processes on a paced link, start-up to first paint (with a per-step breakdown) and
+# size. Idempotent; installs the Debian packages it needs first, builds into build/bench.
+#   HALVEX_BENCH_RUNS       runs per figure, median reported (default 5)
+#   HALVEX_BENCH_SIZE_MIB   size of the large body (default 512)
+#   HALVEX_BENCH_PACED_MIB  size of the setup program on the paced link (default 256)
+#   HALVEX_BENCH_PHASES     which figures to measure (default: all of throughput progress
+#                           memory sha256 first-byte paced startup size)
+#   HALVEX_BUILD_DIR        build folder (default build/bench)
 set -euo pipefail
 . "$(dirname "$0")/../scripts/common.sh"
 
 build="${HALVEX_BUILD_DIR:-$HALVEX_ROOT/build/bench}"
 runs="${HALVEX_BENCH_RUNS:-5}"
 size_mib="${HALVEX_BENCH_SIZE_MIB:-512}"
+paced_mib="${HALVEX_BENCH_PACED_MIB:-256}"
+all_phases="throughput progress memory sha256 first-byte paced startup size"
+phases=" ${HALVEX_BENCH_PHASES:-$all_phases} "
+# A partial run must not overwrite the results of a full one.
 results="$HALVEX_ROOT/bench/results.md"
+[ "$phases" = " $all_phases " ] || results="$build/bench-out/results.md"
 mkdir -p "$build"
 
-halvex_install_packages "${HALVEX_PACKAGES[@]}" nginx curl
+halvex_install_packages "${HALVEX_PACKAGES[@]}" nginx curl python3-matplotlib
 halvex_log "building in $build"
 port=$(halvex_cached_port "$build" HALVEX_BENCH_PORT)
 # nginx listens on 127.0.0.1 and is reached as localhost: Wine's certificate check matches
@@ -27,12 +36,12 @@ halvex_build "$build" -DHALVEX_BUILD_TESTS=OFF -DHALVEX_BENCH_PORT:STRING="$port
     -DHALVEX_SUPPORT_URL="https://support.halvex.test"
 halvex_make_certs "$build"
 
+bin="$build/bin"
 data="$build/bench-data"
 work="$build/bench-run"
 out="$build/bench-out"
 web="$build/nginx"
 mkdir -p "$data" "$work" "$out" "$web/temp"
-rm -f "$out"/*.txt
 for mib in 1 "$size_mib"; do
     body="$data/body-$mib.bin"
     if [ "$(stat -c %s "$body" 2>/dev/null || echo 0)" != $((mib * 1048576)) ]; then
@@ -40,6 +49,16 @@ for mib in 1 "$size_mib"; do
         head -c $((mib * 1048576)) /dev/urandom >"$body"
     fi
 done
+# The setup program served from the setup paths: a stand-in that notes when it starts,
+# padded with random bytes (a PE image ignores what follows its sections).
+setup="$data/setup-$paced_mib.bin"
+stamp_size=$(stat -c %s "$bin/launch_stamp.exe")
+if [ "$(stat -c %s "$setup" 2>/dev/null || echo 0)" != $((paced_mib * 1048576)) ] ||
+    ! cmp -s -n "$stamp_size" "$setup" "$bin/launch_stamp.exe"; then
+    halvex_log "making the $paced_mib MiB setup program"
+    { cat "$bin/launch_stamp.exe"; head -c $((paced_mib * 1048576 - stamp_size)) /dev/urandom; } \
+        >"$setup"
+fi
 
 nginx_pid=""
 cleanup() {
@@ -51,9 +70,11 @@ cleanup() {
 trap cleanup EXIT
 
 # Debian's nginx as a process of our own, in the foreground, on a port nobody else uses.
-# The setup-program paths are paced so the installer's worker is still downloading while
-# its window comes up.
-cat >"$web/nginx.conf" <<EOF
+# The setup paths are paced at the given rate (nginx units, per second); the rate is sent
+# back in a header, so a reload can be seen to have taken effect.
+write_nginx_conf() {
+    local rate=$1
+    cat >"$web/nginx.conf" <<EOF
 daemon off;
 worker_processes 1;
 user root;
@@ -76,20 +97,39 @@ http {
         ssl_certificate_key $build/certs/server.key;
         root $data;
         location ~ ^/halvex-nefo/(release|ebwebview)\$ {
-            limit_rate 2m;
-            try_files /body-$size_mib.bin =404;
+            limit_rate $rate;
+            add_header X-Halvex-Rate $rate;
+            try_files /setup-$paced_mib.bin =404;
         }
     }
 }
 EOF
+}
+wait_for_rate() {
+    for _ in $(seq 100); do
+        curl -fsS --cacert "$build/certs/ca.pem" -r 0-0 -o /dev/null -D - \
+            "https://127.0.0.1:$port/halvex-nefo/release" 2>/dev/null |
+            grep -qi "^X-Halvex-Rate: $1" && return 0
+        sleep 0.1
+    done
+    echo "error: nginx did not take the rate $1" >&2
+    return 1
+}
+# Paces the setup paths anew: nginx rereads its configuration on SIGHUP.
+pace() {
+    write_nginx_conf "$1"
+    kill -HUP "$nginx_pid"
+    wait_for_rate "$1"
+}
+# While the start-up is measured the worker must still be downloading: 2 MiB/s keeps it so.
+startup_rate=2m
+# A fast real line: 40 MiB/s, about 42 MB/s.
+paced_rate=40m
+write_nginx_conf "$startup_rate"
 halvex_log "starting nginx on 127.0.0.1:$port"
 nginx -p "$web" -c "$web/nginx.conf" &
 nginx_pid=$!
-for _ in $(seq 100); do
-    curl -fsS --cacert "$build/certs/ca.pem" -o /dev/null "https://127.0.0.1:$port/body-1.bin" \
-        2>/dev/null && break
-    sleep 0.1
-done
+wait_for_rate "$startup_rate"
 
 halvex_wine_env "$build"
 export HALVEX_PRIVATE_DISPLAY=1
@@ -97,7 +137,12 @@ halvex_start_xvfb "$build" 1920x1080x24
 halvex_start_wineserver "$build"
 halvex_prepare_prefix "$build"
 
-bin="$build/bin"
+phase() { [[ "$phases" == *" $1 "* ]]; }
+# Each phase starts its own figures afresh.
+fresh() {
+    local name
+    for name in "$@"; do rm -f "$out/$name.txt"; done
+}
 
 # One download by one client; its key=value line is appended to $out/NAME.txt.
 download() {
@@ -119,72 +164,156 @@ download() {
     echo "  $name: $line"
 }
 
-halvex_log "throughput: $runs runs of $size_mib MiB each by the installer's path, bare WinHTTP and curl"
-(cd "$work" && wine "$bin/download_bench.exe" winhttp "$origin/body-1.bin" warm.bin >/dev/null)
-clients=(installer winhttp winhttp-8k curl)
-for i in $(seq "$runs"); do
-    # Rotating the order keeps a warm or cold moment of the machine from favouring one client.
-    for j in 0 1 2 3; do
-        client=${clients[$(((i + j) % 4))]}
-        download "$client" "$client" "$size_mib"
+# Rotating the order keeps a warm or cold moment of the machine from favouring one client.
+rotate() {
+    local measure=$1 prefix=$2 i j n
+    shift 2
+    n=$#
+    local clients=("$@")
+    for i in $(seq "$runs"); do
+        for j in $(seq 0 $((n - 1))); do
+            client=${clients[$(((i + j) % n))]}
+            "$measure" "$prefix$client" "$client"
+        done
     done
-done
+}
 
-halvex_log "progress cost before the change: the sink that repaints on every report"
-for i in $(seq "$runs"); do
-    download unthrottled unthrottled "$size_mib"
-done
+large_download() { download "$1" "$2" "$size_mib"; }
 
-halvex_log "memory: $runs downloads of 1 MiB, by the installer's path and by bare WinHTTP"
-for i in $(seq "$runs"); do
-    download small installer 1
-    download small-winhttp-8k winhttp-8k 1
-done
+if phase throughput; then
+    halvex_log "throughput: $runs runs of $size_mib MiB each by the installer's path, bare WinHTTP, bare WinINet and curl"
+    fresh installer winhttp winhttp-8k wininet curl
+    (cd "$work" && wine "$bin/download_bench.exe" winhttp "$origin/body-1.bin" warm.bin >/dev/null)
+    rotate large_download "" installer winhttp winhttp-8k wininet curl
+fi
 
-halvex_log "hashing speed of the downloader's SHA-256"
-for i in $(seq "$runs"); do
-    wine "$bin/download_bench.exe" sha256 256 | tr -d '\r' >>"$out/sha256.txt"
-done
+if phase progress; then
+    halvex_log "progress cost before the change: the sink that repaints on every report"
+    fresh unthrottled
+    for i in $(seq "$runs"); do
+        download unthrottled unthrottled "$size_mib"
+    done
+fi
 
-halvex_log "start-up: process start to first paint, installer against a minimal window"
-# The pixel probed is one of the background picture's, away from the texts; the floor
-# paints its whole window in the bar colour.
-read -r px py colour < <(python3 "$HALVEX_ROOT/bench/report.py" pixel \
-    "$HALVEX_ROOT/res/background.bmp" 150 120)
-startup() {
-    local name=$1 class=$2 x=$3 y=$4 rgb=$5 exe=$6 line
-    rm -rf "$work/startup" && mkdir -p "$work/startup"
-    line=$(cd "$work/startup" && wine "$bin/startup_launcher.exe" "$class" "$x" "$y" "$rgb" \
-        30000 "$(winepath -w "$exe")" | tr -d '\r')
+if phase memory; then
+    halvex_log "memory: $runs downloads of 1 MiB, by the installer's path and by bare WinHTTP"
+    fresh small small-winhttp-8k
+    for i in $(seq "$runs"); do
+        download small installer 1
+        download small-winhttp-8k winhttp-8k 1
+    done
+fi
+
+if phase sha256; then
+    halvex_log "hashing speed of the downloader's SHA-256"
+    fresh sha256
+    for i in $(seq "$runs"); do
+        wine "$bin/download_bench.exe" sha256 256 | tr -d '\r' >>"$out/sha256.txt"
+    done
+fi
+
+if phase first-byte; then
+    # No proxy is configured in the prefix: Wine then reports automatic detection on, as a
+    # fresh Windows does.
+    halvex_log "time to the first byte: $runs downloads of 1 MiB by DownloadFile, no proxy configured"
+    fresh first-byte
+    for i in $(seq "$runs"); do
+        download first-byte first-byte 1
+    done
+fi
+
+# One whole process on the paced link; its key=value line is appended to $out/NAME.txt.
+# The installer runs until its setup program (the stamp) has run and it has closed; the
+# bare loops until they exit.
+paced_process() {
+    local name=$1 client=$2 line
+    rm -rf "$work/paced" && mkdir -p "$work/paced"
+    sync
+    if [ "$client" = installer ]; then
+        line=$(cd "$work/paced" &&
+            HALVEX_LAUNCH_STAMP="$(winepath -w "$work/paced/stamp.txt")" \
+                python3 "$HALVEX_ROOT/bench/process_clock.py" --stamp "$work/paced/stamp.txt" -- \
+                wine "$bin/halvex-installer.exe" | tr -d '\r')
+        # Only a setup program that passed every check and ran writes the stamp.
+        if [[ "$line" == *"launch_s=-1.000"* ]]; then
+            line="$line ok=0 error=no-launch"
+        else
+            line="$line ok=1 bytes=$((paced_mib * 1048576))"
+        fi
+    else
+        line=$(cd "$work/paced" &&
+            python3 "$HALVEX_ROOT/bench/process_clock.py" -- \
+                wine "$bin/download_bench.exe" "$client" "$origin/halvex-nefo/release" body.bin |
+            tr -d '\r')
+        cmp -s "$work/paced/body.bin" "$setup" || line="$line ok=0 error=content"
+    fi
     echo "$line" >>"$out/$name.txt"
     echo "  $name: $line"
 }
-for i in $(seq 0 "$runs"); do
-    for program in installer floor; do
-        # The first pair warms the caches for both and is not counted.
-        name="startup-$program"
-        [ "$i" = 0 ] && name="startup-warmup"
-        if [ "$program" = installer ]; then
-            startup "$name" HalvexInstaller "$px" "$py" "$colour" "$bin/halvex-installer.exe"
-        else
-            startup "$name" HalvexStartupFloor 150 120 7582E1 "$bin/startup_floor.exe"
-        fi
-    done
-done
 
-halvex_log "size: the installer against a program that uses only regex, thread and function"
-# Relinks both programs unstripped, with a link map, using the build's own link commands.
-for target in halvex-installer size_floor; do
-    link=$(cd "$build" && ninja -t commands "bin/$target.exe" | tail -n 1)
-    link=${link#: && }
-    link=${link% && :}
-    link=${link// -s / }
-    link=${link//bin\/$target.exe/bench-out\/$target.unstripped.exe}
-    link=$(sed -E 's# -Wl,--out-implib,[^ ]+##' <<<"$link")
-    rm -f "$out/$target.map"
-    (cd "$build" && eval "$link -Wl,-Map=bench-out/$target.map")
-done
+if phase paced; then
+    halvex_log "paced link ($paced_rate/s): $runs whole processes each, $paced_mib MiB"
+    pace "$paced_rate"
+    fresh paced-installer paced-winhttp paced-winhttp-8k paced-wininet
+    rotate paced_process paced- installer winhttp winhttp-8k wininet
+    pace "$startup_rate"
+fi
+
+# One start-up under the launcher; its key=value line is appended to $out/NAME.txt. The
+# steps program adds its own breakdown.
+startup() {
+    local name=$1 class=$2 x=$3 y=$4 rgb=$5 exe=$6 linger=${7:-0} line
+    rm -rf "$work/startup" && mkdir -p "$work/startup"
+    line=$(cd "$work/startup" && wine "$bin/startup_launcher.exe" "$class" "$x" "$y" "$rgb" \
+        30000 "$(winepath -w "$exe")" "$linger" | tr -d '\r')
+    if [[ "$exe" == *startup_steps.exe ]]; then
+        line="$line $(tr -d '\r' <"$work/startup/steps.txt" 2>/dev/null || echo ok=0)"
+    fi
+    echo "$line" >>"$out/$name.txt"
+    echo "  $name: $line"
+}
+
+if phase startup; then
+    halvex_log "start-up: process start to first paint, installer against a minimal window"
+    fresh startup-installer startup-floor startup-steps startup-warmup
+    # The pixel probed is one of the background picture's, away from the texts; the floor
+    # paints its whole window in the bar colour.
+    read -r px py colour < <(python3 "$HALVEX_ROOT/bench/report.py" pixel \
+        "$HALVEX_ROOT/res/background.bmp" 150 120)
+    HALVEX_STEPS_REPORT="$(winepath -w "$work/startup")\\steps.txt"
+    export HALVEX_STEPS_REPORT
+    for i in $(seq 0 "$runs"); do
+        # The first round warms the caches for all and is not counted.
+        for program in installer floor steps; do
+            name="startup-$program"
+            [ "$i" = 0 ] && name="startup-warmup"
+            case $program in
+                installer) startup "$name" HalvexInstaller "$px" "$py" "$colour" \
+                    "$bin/halvex-installer.exe" ;;
+                floor) startup "$name" HalvexStartupFloor 150 120 7582E1 "$bin/startup_floor.exe" ;;
+                # Left running a moment after its first paint, to write down its steps.
+                steps) startup "$name" HalvexInstaller "$px" "$py" "$colour" \
+                    "$bin/startup_steps.exe" 500 ;;
+            esac
+        done
+    done
+fi
+
+if phase size; then
+    halvex_log "size: the installer against a program that uses only regex, thread and function"
+    # Relinks both programs unstripped, with a link map, using the build's own link commands.
+    for target in halvex-installer size_floor; do
+        link=$(cd "$build" && ninja -t commands "bin/$target.exe" | tail -n 1)
+        link=${link#: && }
+        link=${link% && :}
+        link=${link// -s / }
+        link=${link//bin\/$target.exe/bench-out\/$target.unstripped.exe}
+        link=$(sed -E 's# -Wl,--out-implib,[^ ]+##' <<<"$link")
+        rm -f "$out/$target.map"
+        (cd "$build" && eval "$link -Wl,-Map=bench-out/$target.map")
+    done
+fi
 
 python3 "$HALVEX_ROOT/bench/report.py" report --out "$out" --build "$build" \
-    --root "$HALVEX_ROOT" --size-mib "$size_mib" --runs "$runs" \
-    --results "$results"
+    --root "$HALVEX_ROOT" --size-mib "$size_mib" --paced-mib "$paced_mib" \
+    --paced-rate "$paced_rate" --runs "$runs" --results "$results"

@@ -109,7 +109,8 @@ class BenchSmokeTest : public ::testing::Test {
 };
 
 TEST_F(BenchSmokeTest, EveryDownloadClientFetchesTheWholeBody) {
-    for (const wchar_t* mode : {L"installer", L"unthrottled", L"winhttp", L"winhttp-8k"}) {
+    for (const wchar_t* mode :
+         {L"installer", L"unthrottled", L"winhttp", L"winhttp-8k", L"wininet"}) {
         SCOPED_TRACE(Narrow(mode));
         const ProgramRun run = Download(mode);
         EXPECT_EQ(run.exitCode, 0u);
@@ -137,6 +138,15 @@ TEST_F(BenchSmokeTest, ProgressCountsShowWhatEachSinkSent) {
     EXPECT_LE(Number(installer, "setpos"), 101);
 }
 
+TEST_F(BenchSmokeTest, FirstByteComesWithinTheDownload) {
+    const ProgramRun run = Download(L"first-byte");
+    EXPECT_EQ(run.exitCode, 0u);
+    EXPECT_EQ(Text(run, "ok"), "1") << Text(run, "error");
+    EXPECT_EQ(Number(run, "bytes"), static_cast<double>(kBodyBytes));
+    EXPECT_GT(Number(run, "first_byte_s"), 0);
+    EXPECT_LE(Number(run, "first_byte_s"), Number(run, "seconds"));
+}
+
 TEST_F(BenchSmokeTest, HashingModeCountsWhatItHashed) {
     const ProgramRun run = RunProgram(Tool(L"download_bench.exe"), L"sha256 4");
     EXPECT_EQ(run.exitCode, 0u);
@@ -154,6 +164,23 @@ TEST_F(BenchSmokeTest, LauncherSeesTheMinimalWindowShownAndPainted) {
     EXPECT_GE(Number(run, "paint_ms"), Number(run, "visible_ms"));
 }
 
+// The installer's start-up made step by step: painted like the installer (the empty bar is
+// white) and every step timed.
+TEST_F(BenchSmokeTest, StartupStepsPaintLikeTheInstallerAndTimeEveryStep) {
+    const std::string report = NewScratchFolder() + "steps.txt";
+    ASSERT_TRUE(SetEnvironmentVariableW(L"HALVEX_STEPS_REPORT", Widen(report).c_str()));
+    const ProgramRun run =
+        RunProgram(Tool(L"startup_launcher.exe"), L"HalvexInstaller 280 305 FFFFFF 60000 \"" +
+                                                      Tool(L"startup_steps.exe") + L"\" 2000");
+    (void)SetEnvironmentVariableW(L"HALVEX_STEPS_REPORT", nullptr);
+
+    EXPECT_EQ(Text(run, "ok"), "1");
+    const std::string steps = ReadWholeFile(report);
+    for (const char* key : {"load_ms=", "common_controls_ms=", "register_ms=", "first_paint_ms="}) {
+        EXPECT_NE(steps.find(key), std::string::npos) << key << " missing from: " << steps;
+    }
+}
+
 TEST_F(BenchSmokeTest, LauncherGivesUpOnAColourTheWindowNeverShows) {
     const ProgramRun run =
         RunProgram(Tool(L"startup_launcher.exe"), L"HalvexStartupFloor 150 120 010203 3000 \"" +
@@ -162,6 +189,28 @@ TEST_F(BenchSmokeTest, LauncherGivesUpOnAColourTheWindowNeverShows) {
     EXPECT_EQ(Text(run, "ok"), "0");
     // The program was ended with its job, so no window of it is left behind.
     EXPECT_EQ(FindWindowW(L"HalvexStartupFloor", nullptr), nullptr);
+}
+
+// The paced benchmark's setup program: the time it writes lies between its start and its end.
+TEST_F(BenchSmokeTest, LaunchStampNotesWhenItStarted) {
+    const std::string stamp = NewScratchFolder() + "stamp.txt";
+    ASSERT_TRUE(SetEnvironmentVariableW(L"HALVEX_LAUNCH_STAMP", Widen(stamp).c_str()));
+    FILETIME before{};
+    GetSystemTimeAsFileTime(&before);
+    const ProgramRun run = RunProgram(Tool(L"launch_stamp.exe"), L"");
+    FILETIME after{};
+    GetSystemTimeAsFileTime(&after);
+    (void)SetEnvironmentVariableW(L"HALVEX_LAUNCH_STAMP", nullptr);
+
+    EXPECT_EQ(run.exitCode, 0u);
+    const auto unixSeconds = [](const FILETIME& time) {
+        const ULONGLONG ticks =
+            (static_cast<ULONGLONG>(time.dwHighDateTime) << 32) | time.dwLowDateTime;
+        return static_cast<double>(ticks - 116444736000000000ull) / 1e7;
+    };
+    const double started = std::strtod(ReadWholeFile(stamp).c_str(), nullptr);
+    EXPECT_GE(started, unixSeconds(before) - 0.001);
+    EXPECT_LE(started, unixSeconds(after) + 0.001);
 }
 
 TEST_F(BenchSmokeTest, SizeFloorReallyMatchesUrls) {

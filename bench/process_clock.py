@@ -1,0 +1,51 @@
+#!/usr/bin/env python3
+"""Runs one program as a whole process and prints one line of key=value pairs, followed by
+whatever the program printed:
+
+    process_clock.py [--stamp FILE] -- COMMAND...
+
+proc_wall_s  from just before the command starts to its exit
+proc_cpu_s   user and system CPU time of the process (Wine runs a program in the process that
+             `wine` starts; processes it creates itself are not counted). Wine's
+             GetProcessTimes answers for the calling process only, so the time is read here.
+launch_s     from the start to the moment written (seconds since 1970) into FILE by the
+             program's setup stand-in; -1 when the file was never written
+exit         the exit status
+"""
+
+import os
+import subprocess
+import sys
+import time
+
+
+def main():
+    args = sys.argv[1:]
+    stamp = None
+    if len(args) >= 2 and args[0] == "--stamp":
+        stamp, args = args[1], args[2:]
+    if not args or args[0] != "--" or len(args) < 2:
+        raise SystemExit(__doc__)
+    command = args[1:]
+    if stamp and os.path.exists(stamp):
+        os.remove(stamp)
+
+    start = time.time()
+    child = subprocess.Popen(command, stdout=subprocess.PIPE, stdin=subprocess.DEVNULL)
+    output = child.stdout.read().decode(errors="replace")
+    _, status, usage = os.wait4(child.pid, 0)
+    wall = time.time() - start
+    child.returncode = os.waitstatus_to_exitcode(status)
+
+    launch = -1.0
+    if stamp and os.path.exists(stamp):
+        with open(stamp) as f:
+            launch = float(f.read().strip()) - start
+    print("proc_wall_s=%.3f proc_cpu_s=%.3f launch_s=%.3f exit=%d %s" % (
+        wall, usage.ru_utime + usage.ru_stime, launch, child.returncode,
+        " ".join(output.split())))
+    return 0
+
+
+if __name__ == "__main__":
+    sys.exit(main())
