@@ -6,6 +6,7 @@
 #include "app/progress_sink.h"
 #include "generated/vendor_urls.h"
 #include "install/error_dialogs.h"
+#include "install/setup_signature.h"
 #include "install/version_gate.h"
 #include "install/webview2_probe.h"
 #include "net/download.h"
@@ -82,6 +83,16 @@ void InstallWorker(HWND mainWindow) {
     }
 
     const std::wstring downloadedName = Widen(saveName);
+    // Checked through the held handle, so what is checked is what will run. A setup program
+    // without the pinned publisher's signature is neither run nor kept.
+    if (kSetupPublisher[0] != L'\0' &&
+        !IsSignedByPublisher(heldFile.get(), downloadedName.c_str(), kSetupPublisher)) {
+        heldFile.reset();
+        (void)DeleteFileW(downloadedName.c_str());
+        ShowErrorWithSupportLink(mainWindow, kDownloadFailedText);
+        return;
+    }
+
     std::wstring launchName = downloadedName;
     if (NeedsExtension(downloadedName)) {
         launchName += kRequiredExtension;

@@ -3,9 +3,10 @@
 
 HALVEX_ROOT=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 
+# tinyproxy-bin is the proxy alone: the tinyproxy package would also start a system service.
 HALVEX_PACKAGES=(cmake ninja-build g++-mingw-w64-x86-64-posix binutils-mingw-w64-x86-64
     mingw-w64-x86-64-dev googletest wine wine64 xvfb x11-utils imagemagick fonts-wqy-microhei
-    python3 openssl ca-certificates xdotool)
+    python3 openssl ca-certificates xdotool tinyproxy-bin osslsigncode)
 
 halvex_log() { printf '==> %s\n' "$*"; }
 
@@ -64,9 +65,10 @@ halvex_stop_xvfb() {
     rm -f "$build/xvfb.pid"
 }
 
-# Test CA and a server certificate for 127.0.0.1 and localhost.
+# Test CA and a server certificate for 127.0.0.1 and localhost, and the code-signing ones.
 halvex_make_certs() {
     local dir=$1/certs
+    halvex_make_signing_certs "$1"
     [ -f "$dir/server.pem" ] && return 0
     mkdir -p "$dir"
     openssl req -x509 -newkey rsa:2048 -nodes -days 3650 -subj "/CN=Halvex Test CA" \
@@ -81,13 +83,60 @@ halvex_make_certs() {
     cat "$dir/server.crt" "$dir/server.key" >"$dir/server.pem"
 }
 
+# Test code-signing CA (trusted in the prefix like the TLS one) and the certificates the
+# signature tests sign with: the test publisher, another publisher of the same CA, the test
+# publisher's name without the code-signing usage, and under a CA nobody trusts.
+halvex_make_signing_certs() {
+    local dir=$1/certs/signing
+    [ -f "$dir/untrusted-chain.pem" ] && return 0
+    mkdir -p "$dir"
+    local spec name cn issuer usage
+    for spec in "ca|Halvex Test Code Signing CA" "untrusted-ca|Halvex Untrusted Code Signing CA"; do
+        IFS='|' read -r name cn <<<"$spec"
+        openssl req -x509 -newkey rsa:2048 -nodes -days 3650 -subj "/CN=$cn" \
+            -addext "basicConstraints=critical,CA:TRUE" -addext "keyUsage=critical,keyCertSign" \
+            -keyout "$dir/$name.key" -out "$dir/$name.pem" 2>/dev/null
+    done
+    openssl x509 -in "$dir/ca.pem" -outform DER -out "$dir/ca.der"
+    for spec in "publisher|Halvex Test Publisher|ca|codeSigning" \
+        "other|Halvex Other Publisher|ca|codeSigning" \
+        "no-usage|Halvex Test Publisher|ca|serverAuth" \
+        "untrusted|Halvex Test Publisher|untrusted-ca|codeSigning"; do
+        IFS='|' read -r name cn issuer usage <<<"$spec"
+        openssl req -newkey rsa:2048 -nodes -subj "/CN=$cn" \
+            -keyout "$dir/$name.key" -out "$dir/$name.csr" 2>/dev/null
+        printf 'basicConstraints=CA:FALSE\nkeyUsage=critical,digitalSignature\nextendedKeyUsage=%s\n' \
+            "$usage" >"$dir/$name.cnf"
+        openssl x509 -req -in "$dir/$name.csr" -CA "$dir/$issuer.pem" -CAkey "$dir/$issuer.key" \
+            -CAcreateserial -days 3650 -extfile "$dir/$name.cnf" -out "$dir/$name.crt" 2>/dev/null
+    done
+    # A signer sends its whole chain; this one leads to a root the prefix does not trust.
+    cat "$dir/untrusted.crt" "$dir/untrusted-ca.pem" >"$dir/untrusted-chain.pem"
+}
+
 halvex_reg() { wine reg add "$@" /f >/dev/null 2>&1; }
 
 # Makes the build's prefix once: Windows 10, unthemed, dot-folders not hidden by name,
-# no crash dialog, CJK font linking, and the test CA trusted. Needs the built tools.
+# no crash dialog, CJK font linking, and the test CAs trusted. Needs the built tools.
 halvex_prepare_prefix() {
     local build=$1
-    [ -f "$WINEPREFIX/.halvex-ready" ] && return 0
+    [ -f "$WINEPREFIX/.halvex-ready" ] || halvex_make_prefix "$build" || return 1
+    halvex_trust_signing_ca "$build"
+}
+
+# The code-signing CA is trusted by a step of its own, keyed by the CA's digest, so a
+# prefix made before the signing certificates existed (or for older ones) is brought up to date.
+halvex_trust_signing_ca() {
+    local build=$1 ca=$1/certs/signing/ca.der digest
+    digest=$(sha256sum "$ca" | cut -d' ' -f1)
+    [ "$(cat "$WINEPREFIX/.halvex-signing-ca" 2>/dev/null)" = "$digest" ] && return 0
+    # No `wineserver -w` here: callers may already run a persistent server.
+    wine "$build/bin/trust_ca.exe" "$(winepath -w "$ca")" || return 1
+    echo "$digest" >"$WINEPREFIX/.halvex-signing-ca"
+}
+
+halvex_make_prefix() {
+    local build=$1
     halvex_log "preparing the Wine prefix $WINEPREFIX"
     wineserver -k 2>/dev/null || true
     rm -rf "$WINEPREFIX"

@@ -6,8 +6,8 @@ import os
 import time
 import unittest
 
-from harness import (SAVE_NAME, STANDIN_TITLE, SUPPORT_URL, EndToEndTest, standin_bytes, ui,
-                     wait_for, windows_path)
+from harness import (SAVE_NAME, STANDIN_TITLE, SUPPORT_URL, UNPINNED_INSTALLER, EndToEndTest,
+                     standin_bytes, ui, wait_for, windows_path)
 
 RELEASE = "/halvex-nefo/release"
 EBWEBVIEW = "/halvex-nefo/ebwebview"
@@ -120,7 +120,10 @@ class FailureBoxTest(EndToEndTest):
             with self.subTest(button=button):
                 with self.vendor_server() as server:
                     server.route(EBWEBVIEW, body=NOT_A_PROGRAM)
-                    with self.installer("launch-failure-" + button) as run, \
+                    # A file that is no program carries no signature: only a build without
+                    # the publisher pin gets as far as starting it.
+                    with self.installer("launch-failure-" + button,
+                                        installer=UNPINNED_INSTALLER) as run, \
                             self.browser_recorder(run.browser_record):
                         box = run.message_box()
                         self.assertIsNotNone(box, "no message box after a failed launch")

@@ -7,9 +7,9 @@ from harness import (MAIN_CLASS, SOURCE, EndToEndTest, read_bmp24, read_ppm, scr
                      standin_bytes, ui)
 
 EBWEBVIEW = "/halvex-nefo/ebwebview"
-# A runnable program padded with data after its image to 100 pieces of 8192 bytes, so a
-# download held at a whole percentage is held at a piece boundary (Wine's WinHttpReadData
-# fills the whole piece before it returns).
+# A runnable, signed program padded after its image (before the signature) to 100 pieces of
+# 8192 bytes, so a download held at a whole percentage is held at a piece boundary (Wine's
+# WinHttpReadData fills the whole piece before it returns).
 SETUP_SIZE = 100 * 8192
 BAR_COLOUR = (117, 130, 225)
 WHITE = (255, 255, 255)
@@ -19,8 +19,7 @@ BAR = (0, 300, 560, 310)
 
 
 def padded_setup():
-    program = standin_bytes()
-    return program + b"\0" * (SETUP_SIZE - len(program))
+    return standin_bytes(size=SETUP_SIZE)
 
 
 class MainWindowTest(EndToEndTest):

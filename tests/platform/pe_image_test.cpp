@@ -39,8 +39,8 @@ class PeImage {
     }
     const IMAGE_NT_HEADERS64& nt() const { return nt_; }
 
-    // Names of the DLLs in the import and delay-import directories, lower case.
-    std::vector<std::string> ImportedDlls() const {
+    // Names of the DLLs in the import directory (loaded at start), lower case.
+    std::vector<std::string> StartImportedDlls() const {
         std::vector<std::string> names;
         const auto& dirs = nt_.OptionalHeader.DataDirectory;
         for (size_t at = FileOffset(dirs[IMAGE_DIRECTORY_ENTRY_IMPORT].VirtualAddress); at;
@@ -49,6 +49,13 @@ class PeImage {
             if (entry.Name == 0) break;
             names.push_back(Name(entry.Name));
         }
+        return names;
+    }
+
+    // Names of the DLLs in the import and delay-import directories, lower case.
+    std::vector<std::string> ImportedDlls() const {
+        std::vector<std::string> names = StartImportedDlls();
+        const auto& dirs = nt_.OptionalHeader.DataDirectory;
         for (size_t at = FileOffset(dirs[IMAGE_DIRECTORY_ENTRY_DELAY_IMPORT].VirtualAddress); at;
              at += sizeof(IMAGE_DELAYLOAD_DESCRIPTOR)) {
             const auto entry = Read<IMAGE_DELAYLOAD_DESCRIPTOR>(at);
@@ -120,8 +127,9 @@ TEST_F(InstallerImage, IsA64BitGuiProgramWithoutATimestamp) {
 
 TEST_F(InstallerImage, ImportsOnlyWindowsSystemDlls) {
     const std::set<std::string> system = {
-        "kernel32.dll", "user32.dll",   "gdi32.dll", "comctl32.dll", "shell32.dll", "shlwapi.dll",
-        "winhttp.dll",  "advapi32.dll", "ole32.dll", "msvcrt.dll",   "crypt32.dll", "bcrypt.dll"};
+        "kernel32.dll", "user32.dll",  "gdi32.dll",    "comctl32.dll", "shell32.dll",
+        "shlwapi.dll",  "winhttp.dll", "advapi32.dll", "ole32.dll",    "msvcrt.dll",
+        "crypt32.dll",  "bcrypt.dll",  "wintrust.dll"};
     const std::vector<std::string> dlls = Image().ImportedDlls();
     EXPECT_NE(std::find(dlls.begin(), dlls.end(), "kernel32.dll"), dlls.end())
         << "the import directory was not found";
@@ -129,6 +137,15 @@ TEST_F(InstallerImage, ImportsOnlyWindowsSystemDlls) {
         // The universal C runtime arrives through API sets.
         const bool api_set = dll.rfind("api-ms-win-", 0) == 0;
         EXPECT_TRUE(system.count(dll) || api_set) << dll << " is not a Windows system DLL";
+    }
+}
+
+// A DLL outside Windows' known DLLs that is imported at start is looked for beside the exe
+// first, before wWinMain limits the search to System32; such DLLs are only delay-loaded.
+TEST_F(InstallerImage, LoadsNoDllOutsideTheKnownListAtStart) {
+    const std::vector<std::string> atStart = Image().StartImportedDlls();
+    for (const char* dll : {"winhttp.dll", "comctl32.dll", "wintrust.dll", "crypt32.dll"}) {
+        EXPECT_EQ(std::count(atStart.begin(), atStart.end(), dll), 0) << dll;
     }
 }
 

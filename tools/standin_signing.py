@@ -1,0 +1,48 @@
+"""Signs copies of a program with the test code-signing certificates, for the stand-in setup
+programs that tests and the demonstration serve.
+
+scripts/common.sh (halvex_make_signing_certs) makes the certificates in BUILD/certs/signing:
+"publisher" (the test publisher, under the CA the Wine prefix trusts), "other" (another
+publisher of that CA), "no-usage" (the test publisher's name without the code-signing usage)
+and "untrusted" (the test publisher's name under a CA nobody trusts).
+"""
+
+import os
+import subprocess
+import tempfile
+
+PUBLISHER = "Halvex Test Publisher"
+# A fixed signing time, so the same program signed twice gives the same bytes.
+SIGNING_TIME = 1700000000
+_CERTS = {"publisher": "publisher.crt", "other": "other.crt", "no-usage": "no-usage.crt",
+          "untrusted": "untrusted-chain.pem"}
+
+
+def _sign(program, signer, signing_dir):
+    key = os.path.join(signing_dir, signer + ".key")
+    certs = os.path.join(signing_dir, _CERTS[signer])
+    with tempfile.TemporaryDirectory() as scratch:
+        unsigned, signed = os.path.join(scratch, "in.exe"), os.path.join(scratch, "out.exe")
+        with open(unsigned, "wb") as f:
+            f.write(program)
+        subprocess.run(["osslsigncode", "sign", "-certs", certs, "-key", key, "-h", "sha256",
+                        "-time", str(SIGNING_TIME), "-in", unsigned, "-out", signed],
+                       check=True, stdout=subprocess.DEVNULL, timeout=60)
+        with open(signed, "rb") as f:
+            return f.read()
+
+
+def signed_program(program, signer, signing_dir, size=None):
+    """The program signed by the given signer; with size, first padded with zeros after its
+    image so the signed file has exactly that many bytes. Data appended after a signature
+    breaks it, so the padding goes before the signature and is covered by it."""
+    if size is None:
+        return _sign(program, signer, signing_dir)
+    aligned = program + b"\0" * (-len(program) % 8)
+    overhead = len(_sign(aligned, signer, signing_dir)) - len(aligned)
+    if size - overhead < len(aligned):
+        raise ValueError("%d bytes cannot hold the signed program" % size)
+    padded = _sign(program + b"\0" * (size - overhead - len(program)), signer, signing_dir)
+    if len(padded) != size:
+        raise RuntimeError("the signed program has %d bytes, not %d" % (len(padded), size))
+    return padded
