@@ -40,6 +40,8 @@ function(halvex_add_gtest name)
     set_tests_properties(${name} PROPERTIES TIMEOUT 300 ENVIRONMENT "${HALVEX_TEST_ENV}")
     if(T_SERVER)
         set_tests_properties(${name} PROPERTIES FIXTURES_REQUIRED vendor_server)
+        # Downloads follow the user's proxy settings, which some end-to-end tests change.
+        list(APPEND T_RESOURCE_LOCK user_proxy_settings)
     endif()
     if(T_RESOURCE_LOCK)
         set_tests_properties(${name} PROPERTIES RESOURCE_LOCK "${T_RESOURCE_LOCK}")

@@ -3,9 +3,10 @@
 
 HALVEX_ROOT=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 
+# tinyproxy-bin is the proxy alone: the tinyproxy package would also start a system service.
 HALVEX_PACKAGES=(cmake ninja-build g++-mingw-w64-x86-64-posix binutils-mingw-w64-x86-64
     mingw-w64-x86-64-dev googletest wine wine64 xvfb x11-utils imagemagick fonts-wqy-microhei
-    python3 openssl ca-certificates xdotool osslsigncode)
+    python3 openssl ca-certificates xdotool tinyproxy-bin osslsigncode)
 
 halvex_log() { printf '==> %s\n' "$*"; }
 

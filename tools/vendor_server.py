@@ -17,6 +17,7 @@ As a module (end-to-end tests):
     server.requests                      # copy of the log: [{"path", "method", "user_agent",
                                          #   "time"}], "path" with its query string
     server.requests_for("/halvex-nefo/release")    # those whose path (query ignored) matches
+    server.route_proxy_script("/proxy.pac", "127.0.0.1:3128")   # a PAC file naming that proxy
     server.resume()                      # releases every body held at pause_at
     server.stop()                        # also usable as a context manager: with VendorServer(...)
 
@@ -24,7 +25,11 @@ As a module (end-to-end tests):
         .start() -> self, .stop(), .port -> int, .origin -> str, .localhost_origin -> str,
         .requests -> list[dict],
         .requests_for(path) -> list[dict], .route(path, **behaviour), .unroute(path),
+        .route_proxy_script(path, proxy),
         .resume(), .wait_for_requests(path, count, timeout) -> bool
+
+Requests in absolute form ("GET https://localhost:PORT/path", as clients send them inside a
+proxy's tunnel) are served and logged by their path, like the usual origin form.
 
 route(path, **behaviour) sets what an exact request path serves (the query string is ignored
 unless a route was set for the path with that query). Behaviour keywords, all optional:
@@ -163,6 +168,16 @@ def _builtin_behaviour(path, query):
     return None
 
 
+def _origin_form(target):
+    """The path and query of a request target. Through a proxy's tunnel some clients send the
+    absolute form ("https://host:port/path"), which servers must accept (RFC 9112, 3.2.2)."""
+    scheme, sep, rest = target.partition("://")
+    if not sep or "/" in scheme or scheme.lower() not in ("http", "https"):
+        return target
+    slash = rest.find("/")
+    return rest[slash:] if slash >= 0 else "/"
+
+
 class _Handler(http.server.BaseHTTPRequestHandler):
     protocol_version = "HTTP/1.1"
     server_version = "VendorServer/1.0"
@@ -178,8 +193,9 @@ class _Handler(http.server.BaseHTTPRequestHandler):
 
     def _serve(self, head):
         owner = self.server.owner
-        owner._record(self.command, self.path, self.headers.get("User-Agent", ""))
-        behaviour = owner._lookup(self.path)
+        target = _origin_form(self.path)
+        owner._record(self.command, target, self.headers.get("User-Agent", ""))
+        behaviour = owner._lookup(target)
         if behaviour is None:
             behaviour = _behaviour(status=404, body=b"not found\n")
         try:
@@ -385,6 +401,13 @@ class VendorServer:
         b = _behaviour(**behaviour)
         with self._lock:
             self._routes[path] = b
+
+    def route_proxy_script(self, path, proxy):
+        """Serves at path a proxy auto-config script that sends every URL through proxy
+        ("host:port")."""
+        script = 'function FindProxyForURL(url, host) { return "PROXY %s"; }\n' % proxy
+        self.route(path, body=script,
+                   headers={"Content-Type": "application/x-ns-proxy-autoconfig"})
 
     def unroute(self, path):
         with self._lock:

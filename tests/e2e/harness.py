@@ -7,10 +7,13 @@ DISPLAY. Every wait is bounded, and everything started here is ended by its pid.
 """
 
 import contextlib
+import getpass
 import json
 import os
 import shutil
 import signal
+import socket
+import struct
 import subprocess
 import sys
 import tempfile
@@ -103,6 +106,101 @@ def reg_default_value(key):
         if "REG_SZ" in line:
             return line.split("REG_SZ", 1)[1].strip()
     raise RuntimeError("no default value under " + key)
+
+
+# The user's proxy settings, as Internet Options keeps them: DWORD 0x46, a counter, the flags,
+# then the proxy, bypass and proxy-script URL, each a DWORD length and its ASCII bytes.
+CONNECTIONS_KEY = ("HKCU\\Software\\Microsoft\\Windows\\CurrentVersion\\Internet Settings"
+                   "\\Connections")
+CONNECTION_SETTINGS = "DefaultConnectionSettings"
+PROXY_DIRECT, PROXY_MANUAL, PROXY_SCRIPT, PROXY_AUTO_DETECT = 1, 2, 4, 8
+# The profile folder of the prefix's user, where the installer keeps .halvex.
+USER_PROFILE = os.path.join(PREFIX, "drive_c", "users", getpass.getuser())
+
+
+def _connection_settings():
+    result = wine(["reg", "query", CONNECTIONS_KEY, "/v", CONNECTION_SETTINGS])
+    for line in result.stdout.decode(errors="replace").splitlines():
+        if result.returncode == 0 and "REG_BINARY" in line:
+            return line.split("REG_BINARY", 1)[1].strip()
+    return None
+
+
+@contextlib.contextmanager
+def user_proxy_settings(proxy="", bypass="", script_url="", auto_detect=False):
+    """Sets the user's proxy settings in the prefix for the block, then puts back what was
+    there (a new prefix has none, which WinHTTP reports as auto-detect on)."""
+    flags = (PROXY_DIRECT | (PROXY_MANUAL if proxy else 0) | (PROXY_SCRIPT if script_url else 0)
+             | (PROXY_AUTO_DETECT if auto_detect else 0))
+    value = struct.pack("<III", 0x46, 1, flags)
+    for text in (proxy, bypass, script_url):
+        value += struct.pack("<I", len(text)) + text.encode("ascii")
+    previous = _connection_settings()
+    reg("add", CONNECTIONS_KEY, "/v", CONNECTION_SETTINGS, "/t", "REG_BINARY", "/d", value.hex(),
+        "/f")
+    try:
+        yield
+    finally:
+        if previous is None:
+            reg("delete", CONNECTIONS_KEY, "/v", CONNECTION_SETTINGS, "/f")
+        else:
+            reg("add", CONNECTIONS_KEY, "/v", CONNECTION_SETTINGS, "/t", "REG_BINARY", "/d",
+                previous, "/f")
+
+
+def free_port():
+    with socket.socket() as s:
+        s.bind(("127.0.0.1", 0))
+        return s.getsockname()[1]
+
+
+@contextlib.contextmanager
+def tinyproxy(folder, connect_port):
+    """Debian's tinyproxy in the foreground on a free port of 127.0.0.1, with its own config
+    and log in folder, allowing CONNECT to connect_port only. Yields ("127.0.0.1:PORT", the
+    log's path); the proxy is ended by its pid."""
+    os.makedirs(folder, exist_ok=True)
+    port = free_port()
+    config = os.path.join(folder, "tinyproxy.conf")
+    log = os.path.join(folder, "tinyproxy.log")
+    with open(config, "w") as f:
+        f.write('Port %d\nListen 127.0.0.1\nTimeout 30\nMaxClients 20\nAllow 127.0.0.1\n'
+                'ConnectPort %d\nLogLevel Connect\nLogFile "%s"\n' % (port, connect_port, log))
+    process = subprocess.Popen(["tinyproxy", "-d", "-c", config], stdin=subprocess.DEVNULL,
+                               stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+    try:
+        def listening():
+            with socket.socket() as s:
+                return s.connect_ex(("127.0.0.1", port)) == 0
+        if not wait_for(listening, 10):
+            raise RuntimeError("tinyproxy did not listen on port %d" % port)
+        yield "127.0.0.1:%d" % port, log
+    finally:
+        process.terminate()
+        try:
+            process.wait(10)
+        except subprocess.TimeoutExpired:
+            process.kill()
+            process.wait(10)
+
+
+@contextlib.contextmanager
+def small_disk(folder, size):
+    """A tmpfs of size bytes mounted on folder (made if missing) for the block, unmounted on
+    every path; what folder held shows again afterwards. Skips the test where mounting is
+    refused (it needs root)."""
+    os.makedirs(folder, exist_ok=True)
+    mount = subprocess.run(["mount", "-t", "tmpfs", "-o", "size=%d" % size, "tmpfs", folder],
+                           capture_output=True, timeout=30)
+    if mount.returncode != 0:
+        raise unittest.SkipTest("cannot stage a full disk: mounting a tmpfs on %s was refused: %s"
+                                % (folder, mount.stderr.decode(errors="replace").strip()))
+    try:
+        yield folder
+    finally:
+        # Wine may still hold the folder open for a moment; a lazy unmount never waits.
+        if subprocess.run(["umount", folder], capture_output=True, timeout=30).returncode != 0:
+            subprocess.run(["umount", "-l", folder], check=True, timeout=30)
 
 
 def screenshot(path):

@@ -1,0 +1,170 @@
+"""What real users' machines bring: a second start, the user's proxy settings, a full disk."""
+
+import errno
+import os
+import subprocess
+import unittest
+
+from harness import (INSTALLER, RUNS, SAVE_NAME, STANDIN_TITLE, USER_PROFILE, WINE_ENV,
+                     EndToEndTest, free_port, small_disk, standin_bytes, tinyproxy, ui,
+                     user_proxy_settings)
+from vendor_server import pattern_bytes
+
+EBWEBVIEW = "/halvex-nefo/ebwebview"
+PROXY_SCRIPT = "/proxy.pac"
+DOWNLOAD_FAILED = "下载失败，请检查网络连接或联系客服。"
+GLYPH_CENTRE = (535, 25)
+# A second start must be over well within this, Wine's own start-up included.
+SECOND_START_SECONDS = 20
+
+
+def start_again(run):
+    """Starts the installer once more from the first run's folder; its exit code, or None."""
+    second = subprocess.Popen(["wine", INSTALLER], cwd=run.cwd, env=WINE_ENV,
+                              stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL,
+                              stderr=subprocess.DEVNULL)
+    try:
+        return second.wait(SECOND_START_SECONDS)
+    except subprocess.TimeoutExpired:
+        second.kill()
+        second.wait(30)
+        return None
+
+
+def installer_processes():
+    return ui("processes", "--image", "halvex-installer.exe")["pids"]
+
+
+class SecondStartTest(EndToEndTest):
+    def test_second_start_leaves_the_running_installer_alone(self):
+        with self.vendor_server() as server:
+            server.route(EBWEBVIEW, body=standin_bytes(), pause_at=0.5)
+            with self.installer("second-start", standin_seconds=5) as run:
+                window = run.window("visible")
+                self.assertIsNotNone(window, "the installer's window never showed")
+                self.assertTrue(server.wait_for_requests(EBWEBVIEW, 1, 60))
+
+                self.assertEqual(start_again(run), 0, "a start during the download")
+                self.assertEqual(len(installer_processes()), 1)
+                still = run.window("visible", timeout=0)
+                self.assertEqual(still and still["hwnd"], window["hwnd"])
+                self.assertFalse(ui("box", timeout=0)["ok"], "a second start showed a box")
+
+                server.resume()
+                standin = ui("window", "--title", STANDIN_TITLE, "--state", "visible",
+                             timeout=60)
+                self.assertTrue(standin["ok"], "the setup program's window never showed")
+                self.assertEqual(start_again(run), 0, "a start while the setup program runs")
+                self.assertIsNotNone(run.window("hidden", timeout=0))
+                self.assertEqual(run.wait_exit(60), 0)
+            self.assertEqual(len(server.requests), 1, "requests seen: %r" % server.requests)
+        self.assertEqual(len(run.standin_runs()), 1, "the setup program should run once")
+        self.assertEqual(os.listdir(run.cwd), [])
+
+    def test_killed_installer_does_not_block_the_next_start(self):
+        with self.vendor_server() as server:
+            server.route(EBWEBVIEW, body=standin_bytes(), pause_at=0.5)
+            with self.installer("killed-first") as killed:
+                self.assertIsNotNone(killed.window("visible"))
+                self.assertTrue(server.wait_for_requests(EBWEBVIEW, 1, 60))
+            self.assertEqual(installer_processes(), [])
+            with self.installer("after-killed") as run:
+                self.assertIsNotNone(run.window("visible"), "the start after a kill was blocked")
+                self.assertTrue(server.wait_for_requests(EBWEBVIEW, 2, 60))
+
+
+class DownloadFailureTest(EndToEndTest):
+    def assert_download_failure_keeps_the_window(self, run):
+        """The download-failure box, nothing left, and the window stays until closed."""
+        box = run.message_box()
+        self.assertIsNotNone(box, "no message box after the failed download")
+        self.assertEqual(box["text"], DOWNLOAD_FAILED)
+        self.assertTrue(run.press("cancel"))
+        run.settle()
+        self.assertIsNotNone(run.window("visible", timeout=0), "the window must stay")
+        self.assertEqual(os.listdir(run.cwd), [])
+        run.release_at(*GLYPH_CENTRE)
+        self.assertEqual(run.wait_exit(30), 0)
+
+
+class UserProxyTest(DownloadFailureTest):
+    def test_download_follows_the_users_proxy_settings(self):
+        folder = os.path.join(RUNS, "proxy")
+        with self.vendor_server() as server, tinyproxy(folder, server.port) as (proxy, log):
+            script_url = server.localhost_origin + PROXY_SCRIPT
+            server.route_proxy_script(PROXY_SCRIPT, proxy)
+            server.route(EBWEBVIEW, body=standin_bytes())
+            cases = (("direct", {}, False),
+                     ("manual", {"proxy": proxy, "bypass": "*.halvex.test"}, True),
+                     ("script", {"script_url": script_url}, True))
+            for name, settings, through_proxy in cases:
+                with self.subTest(name), user_proxy_settings(**settings), \
+                        self.installer("proxy-" + name) as run:
+                    tunnels_before = self.tunnels(log, server.port)
+                    self.assertEqual(run.wait_exit(120), 0)
+                    self.assertEqual(len(run.standin_runs()), 1, "the install did not complete")
+                    self.assertEqual(self.tunnels(log, server.port) - tunnels_before,
+                                     1 if through_proxy else 0)
+            self.assertEqual(len(server.requests_for(EBWEBVIEW)), len(cases))
+
+    def test_proxy_that_is_down_fails_the_download(self):
+        with self.vendor_server() as server, \
+                user_proxy_settings(proxy="127.0.0.1:%d" % free_port()), \
+                self.installer("proxy-down") as run:
+            server.route(EBWEBVIEW, body=standin_bytes())
+            self.assert_download_failure_keeps_the_window(run)
+            self.assertEqual(server.requests, [])
+
+    @staticmethod
+    def tunnels(log, port):
+        if not os.path.exists(log):
+            return 0
+        with open(log, errors="replace") as f:
+            return f.read().count("CONNECT localhost:%d " % port)
+
+
+class FullDiskTest(DownloadFailureTest):
+    def test_download_onto_a_full_disk_fails_and_leaves_nothing(self):
+        name = "full-disk-download"
+        # The run's own folder is the small disk; the run keeps the mount point it finds.
+        with self.vendor_server() as server, \
+                small_disk(os.path.join(RUNS, name), 256 * 1024):
+            server.route(EBWEBVIEW, body=pattern_bytes(2 * 1024 * 1024))
+            with self.installer(name) as run:
+                self.assert_download_failure_keeps_the_window(run)
+                self.assertNotIn(SAVE_NAME, os.listdir(run.cwd))
+            self.assertEqual(run.standin_runs(), [])
+
+    def test_record_file_on_a_full_disk_is_kept_and_the_install_goes_on(self):
+        old_record = (b'[[software]]\r\nname = "halvex other"\r\nproduct_id = "7"\r\n'
+                      b'distributor_id = "3"\r\n')
+        folder = os.path.join(USER_PROFILE, ".halvex")
+        with self.vendor_server() as server, small_disk(folder, 64 * 1024):
+            server.route(EBWEBVIEW, body=standin_bytes())
+            with open(os.path.join(folder, "config.toml"), "wb") as f:
+                f.write(old_record)
+            fill(os.path.join(folder, "filler"))
+            with self.installer("full-disk-record") as run:
+                self.assertEqual(run.wait_exit(120), 0)
+            self.assertEqual(len(server.requests_for(EBWEBVIEW)), 1)
+            self.assertEqual(len(run.standin_runs()), 1)
+            with open(os.path.join(folder, "config.toml"), "rb") as f:
+                self.assertEqual(f.read(), old_record)
+            self.assertEqual(sorted(os.listdir(folder)), ["config.toml", "filler"])
+
+
+def fill(path):
+    """Writes path until the disk it is on is full."""
+    descriptor = os.open(path, os.O_WRONLY | os.O_CREAT | os.O_TRUNC)
+    try:
+        while True:
+            os.write(descriptor, b"\0" * 4096)
+    except OSError as error:
+        if error.errno != errno.ENOSPC:
+            raise
+    finally:
+        os.close(descriptor)
+
+
+if __name__ == "__main__":
+    unittest.main()
