@@ -2,6 +2,7 @@
 
 #include <cctype>
 #include <cstdint>
+#include <cstdlib>
 #include <stdexcept>
 #include <string>
 #include <utility>
@@ -241,6 +242,20 @@ TEST(Failure, MissingFolderFailsToCreateAfterTheRequest) {
     EXPECT_FALSE(DownloadFile(TestOrigin() + "/t/bytes/5?id=" + tag, savePath, message, nullptr));
     EXPECT_EQ(message, "failed to create save file");
     EXPECT_EQ(LoggedRequestsWith(tag).size(), 1u);
+}
+
+TEST(Failure, FullDiskFailsToWriteAndLeavesNoFile) {
+    const char* disk = std::getenv("HALVEX_TEST_SMALL_DISK");
+    if (disk == nullptr || !FileExists(std::string(disk) + "/mounted")) {
+        GTEST_SKIP() << "no full disk to write to: mounting a small tmpfs was refused";
+    }
+    const std::string tag = UniqueTag();
+    const std::string savePath = std::string(disk) + "/setup-" + tag + ".exe";
+    std::string message;
+    EXPECT_FALSE(
+        DownloadFile(TestOrigin() + "/t/bytes/1048576?id=" + tag, savePath, message, nullptr));
+    EXPECT_EQ(message, "failed to write save file");
+    EXPECT_FALSE(FileExists(savePath));
 }
 
 TEST(Failure, TruncatedBodyFailsAndLeavesNoFile) {
