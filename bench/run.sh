@@ -8,7 +8,7 @@
 #   HALVEX_BENCH_SIZE_MIB   size of the large body (default 512)
 #   HALVEX_BENCH_PACED_MIB  size of the setup program on the paced link (default 256)
 #   HALVEX_BENCH_PHASES     which figures to measure (default: all of throughput progress
-#                           memory sha256 first-byte paced startup size)
+#                           memory sha256 first-byte signature paced startup size)
 #   HALVEX_BUILD_DIR        build folder (default build/bench)
 set -euo pipefail
 . "$(dirname "$0")/../scripts/common.sh"
@@ -17,7 +17,7 @@ build="${HALVEX_BUILD_DIR:-$HALVEX_ROOT/build/bench}"
 runs="${HALVEX_BENCH_RUNS:-5}"
 size_mib="${HALVEX_BENCH_SIZE_MIB:-512}"
 paced_mib="${HALVEX_BENCH_PACED_MIB:-256}"
-all_phases="throughput progress memory sha256 first-byte paced startup size"
+all_phases="throughput progress memory sha256 first-byte signature paced startup size"
 phases=" ${HALVEX_BENCH_PHASES:-$all_phases} "
 # A partial run must not overwrite the results of a full one.
 results="$HALVEX_ROOT/bench/results.md"
@@ -222,6 +222,34 @@ if phase first-byte; then
     done
 fi
 
+if phase signature; then
+    halvex_log "signature check of a $size_mib MiB setup program, with a publisher pinned and without"
+    fresh signature-pinned signature-unpinned
+    # The stand-in signed by the test publisher (whose CA the prefix trusts), padded inside
+    # the signature to the large body's size.
+    signed="$data/signed-$size_mib.bin"
+    publisher=$(cd "$HALVEX_ROOT/tools" && python3 -c 'import standin_signing; print(standin_signing.PUBLISHER)')
+    if [ "$(stat -c %s "$signed" 2>/dev/null || echo 0)" != $((size_mib * 1048576)) ] ||
+        [ "$signed" -ot "$bin/launch_stamp.exe" ]; then
+        halvex_log "signing a $size_mib MiB setup program"
+        (cd "$HALVEX_ROOT/tools" && python3 -c '
+import sys, standin_signing
+program = open(sys.argv[1], "rb").read()
+signed = standin_signing.signed_program(program, "publisher", sys.argv[2], int(sys.argv[3]))
+open(sys.argv[4], "wb").write(signed)' "$bin/launch_stamp.exe" "$build/certs/signing" \
+            $((size_mib * 1048576)) "$signed")
+    fi
+    for i in $(seq "$runs"); do
+        for pin in pinned unpinned; do
+            args=("$(winepath -w "$signed")")
+            [ "$pin" = pinned ] && args+=("$publisher")
+            line=$(wine "$bin/download_bench.exe" signature "${args[@]}" | tr -d '\r')
+            echo "$line" >>"$out/signature-$pin.txt"
+            echo "  signature-$pin: $line"
+        done
+    done
+fi
+
 # One whole process on the paced link; its key=value line is appended to $out/NAME.txt.
 # The installer runs until its setup program (the stamp) has run and it has closed; the
 # bare loops until they exit.
@@ -259,14 +287,14 @@ if phase paced; then
     pace "$startup_rate"
 fi
 
-# One start-up under the launcher; its key=value line is appended to $out/NAME.txt. The
-# steps program adds its own breakdown.
+# One start-up under the launcher; its key=value line is appended to $out/NAME.txt. A
+# program left running a moment (LINGER ms) after its first paint adds its own steps.
 startup() {
     local name=$1 class=$2 x=$3 y=$4 rgb=$5 exe=$6 linger=${7:-0} line
     rm -rf "$work/startup" && mkdir -p "$work/startup"
     line=$(cd "$work/startup" && wine "$bin/startup_launcher.exe" "$class" "$x" "$y" "$rgb" \
         30000 "$(winepath -w "$exe")" "$linger" | tr -d '\r')
-    if [[ "$exe" == *startup_steps.exe ]]; then
+    if [ "$linger" != 0 ]; then
         line="$line $(tr -d '\r' <"$work/startup/steps.txt" 2>/dev/null || echo ok=0)"
     fi
     echo "$line" >>"$out/$name.txt"
@@ -290,8 +318,8 @@ if phase startup; then
             case $program in
                 installer) startup "$name" HalvexInstaller "$px" "$py" "$colour" \
                     "$bin/halvex-installer.exe" ;;
-                floor) startup "$name" HalvexStartupFloor 150 120 7582E1 "$bin/startup_floor.exe" ;;
-                # Left running a moment after its first paint, to write down its steps.
+                floor) startup "$name" HalvexStartupFloor 150 120 7582E1 \
+                    "$bin/startup_floor.exe" 500 ;;
                 steps) startup "$name" HalvexInstaller "$px" "$py" "$colour" \
                     "$bin/startup_steps.exe" 500 ;;
             esac

@@ -191,6 +191,22 @@ TEST_F(BenchSmokeTest, LauncherGivesUpOnAColourTheWindowNeverShows) {
     EXPECT_EQ(FindWindowW(L"HalvexStartupFloor", nullptr), nullptr);
 }
 
+// A build with no pin checks nothing; with one, an unsigned file is refused.
+TEST_F(BenchSmokeTest, SignatureModeMakesTheWorkersCheck) {
+    const std::string file = NewScratchFolder() + "unsigned.exe";
+    WriteWholeFile(file, PatternBytes(kBodyBytes));
+    const struct {
+        const wchar_t* publisher;
+        const char* ok;
+    } cases[] = {{L"", "1"}, {L" \"Halvex Test Publisher\"", "0"}};
+    for (const auto& c : cases) {
+        const ProgramRun run = RunProgram(Tool(L"download_bench.exe"),
+                                          L"signature \"" + Widen(file) + L"\"" + c.publisher);
+        EXPECT_EQ(Text(run, "ok"), c.ok) << Narrow(c.publisher);
+        EXPECT_EQ(Number(run, "bytes"), static_cast<double>(kBodyBytes));
+    }
+}
+
 // The paced benchmark's setup program: the time it writes lies between its start and its end.
 TEST_F(BenchSmokeTest, LaunchStampNotesWhenItStarted) {
     const std::string stamp = NewScratchFolder() + "stamp.txt";
