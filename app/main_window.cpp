@@ -47,6 +47,10 @@ void HandleButtonUp(HWND window, LPARAM lParam) {
 }  // namespace
 
 void LoadBackgroundPicture(HWND owner) {
+    // The same resource loaded a second time would only cost start-up time.
+    if (g_picture) {
+        return;
+    }
     g_picture.reset(static_cast<HBITMAP>(LoadImageW(
         g_instance, MAKEINTRESOURCEW(kBackgroundBitmapId), IMAGE_BITMAP, 0, 0, LR_DEFAULTCOLOR)));
     if (!g_picture) {

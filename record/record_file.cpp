@@ -60,7 +60,7 @@ bool WriteDurably(const std::wstring& path, const std::string& bytes) {
 
 }  // namespace
 
-std::vector<SoftwareEntry> ReadSoftwareEntries(const std::wstring& path) {
+std::string ReadRecordBytes(const std::wstring& path) {
     UniqueHandle file =
         AdoptHandle(CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE,
                                 nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
@@ -73,7 +73,11 @@ std::vector<SoftwareEntry> ReadSoftwareEntries(const std::wstring& path) {
     while (ReadFile(file.get(), buffer, sizeof(buffer), &read, nullptr) && read > 0) {
         bytes.append(buffer, read);
     }
-    return ScanSoftwareEntries(bytes);
+    return bytes;
+}
+
+std::vector<SoftwareEntry> ReadSoftwareEntries(const std::wstring& path) {
+    return ScanSoftwareEntries(ReadRecordBytes(path));
 }
 
 void WriteSoftwareEntries(const std::wstring& path, const std::vector<SoftwareEntry>& entries) {

@@ -5,6 +5,10 @@
 
 #include "record/software_entry.h"
 
+// The bytes of the record file at the path, used unchanged. A file that cannot be opened
+// reads as empty; a read error ends the read with what was read.
+std::string ReadRecordBytes(const std::wstring& path);
+
 // Reads the whole record file at the path, used unchanged. A file that cannot be
 // opened reads as no records; a read error ends the scan with what was read.
 std::vector<SoftwareEntry> ReadSoftwareEntries(const std::wstring& path);

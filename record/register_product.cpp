@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "record/record_file.h"
+#include "record/record_scanner.h"
 
 namespace {
 
@@ -35,9 +36,14 @@ void RegisterInProfile() {
     (void)SetFileAttributesW(folder.c_str(), FILE_ATTRIBUTE_HIDDEN);
 
     const std::wstring file = folder + L"\\config.toml";
-    std::vector<SoftwareEntry> entries = ReadSoftwareEntries(file);
+    const std::string current = ReadRecordBytes(file);
+    std::vector<SoftwareEntry> entries = ScanSoftwareEntries(current);
     UpdateOrAppendProduct(entries);
-    WriteSoftwareEntries(file, entries);
+    // A file that already holds exactly what would be written is left as it is: its
+    // durable replace (flush, then rename) is the dearest step before the window shows.
+    if (FormatSoftwareEntries(entries) != current) {
+        WriteSoftwareEntries(file, entries);
+    }
 }
 
 }  // namespace

@@ -5,6 +5,7 @@
 
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <filesystem>
 #include <string>
 #include <vector>
@@ -61,6 +62,17 @@ TEST_F(Registration, FreshProfileGetsAHiddenFolderAndTheDefaultRecord) {
 
     RegisterProduct();
     EXPECT_EQ(ReadBytes(file_), kDefaultRecordBytes);
+}
+
+// The durable replace is skipped when it would write the same bytes; anything else is
+// still rewritten (the cases below).
+TEST_F(Registration, UpToDateFileIsLeftUntouched) {
+    StageFile(kDefaultRecordBytes);
+    const auto staged = fs::last_write_time(file_) - std::chrono::hours(24);
+    fs::last_write_time(file_, staged);
+    RegisterProduct();
+    EXPECT_EQ(ReadBytes(file_), kDefaultRecordBytes);
+    EXPECT_EQ(fs::last_write_time(file_), staged);
 }
 
 TEST_F(Registration, ExistingFolderEndsWithHiddenAsItsOnlyAttribute) {
