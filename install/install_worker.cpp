@@ -76,8 +76,7 @@ void InstallWorker(HWND mainWindow) {
     const std::string saveName = kSaveName;
     std::string errorText;
     UniqueHandle heldFile;
-    ProgressCallback progress = MakeProgressSink(mainWindow);
-    if (!DownloadFile(url, saveName, errorText, std::move(progress), &heldFile)) {
+    if (!DownloadFile(url, saveName, errorText, MakeProgressSink(mainWindow), &heldFile)) {
         ShowErrorWithSupportLink(mainWindow, kDownloadFailedText);
         return;
     }

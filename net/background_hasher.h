@@ -15,7 +15,7 @@
 // few buffers in flight let both threads run without waiting on each other.
 class BackgroundHasher {
   public:
-    static constexpr std::size_t kBufferBytes = 256 * 1024;
+    static constexpr std::size_t kBufferBytes = std::size_t{256} * 1024;
 
     // Starts the thread; throws std::system_error when it cannot.
     BackgroundHasher();

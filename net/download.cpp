@@ -57,10 +57,10 @@ bool OpenExchange(const std::wstring& host, int port, const std::wstring& path, 
     // Wine honours a proxy only when the session is opened with it, so each attempt's
     // session is opened for its own URL (a redirect may lead past the proxy, or to another).
     const SessionProxy proxy = ChooseProxy(host, port, path);
-    exchange.session.reset(WinHttpOpen(
-        kUserAgent, proxy.access_type,
-        proxy.proxy.empty() ? WINHTTP_NO_PROXY_NAME : proxy.proxy.c_str(),
-        proxy.bypass.empty() ? WINHTTP_NO_PROXY_BYPASS : proxy.bypass.c_str(), 0));
+    exchange.session.reset(
+        WinHttpOpen(kUserAgent, proxy.access_type,
+                    proxy.proxy.empty() ? WINHTTP_NO_PROXY_NAME : proxy.proxy.c_str(),
+                    proxy.bypass.empty() ? WINHTTP_NO_PROXY_BYPASS : proxy.bypass.c_str(), 0));
     if (!exchange.session) {
         return Fail(errorMessage, kOpenFailed);
     }
@@ -162,7 +162,7 @@ bool Download(const std::string& url, const std::string& savePath, std::string& 
 }  // namespace
 
 bool DownloadFile(const std::string& url, const std::string& savePath, std::string& errorMessage,
-                  ProgressCallback progress, UniqueHandle* heldFile) {
+                  const ProgressCallback& progress, UniqueHandle* heldFile) {
     try {
         return Download(url, savePath, errorMessage, progress, heldFile);
     } catch (const std::bad_alloc&) {

@@ -11,4 +11,4 @@
 // heldFile is given it receives a read handle that keeps other processes from writing,
 // renaming or deleting the file until the caller lets it go. Never throws.
 bool DownloadFile(const std::string& url, const std::string& savePath, std::string& errorMessage,
-                  ProgressCallback progress, UniqueHandle* heldFile = nullptr);
+                  const ProgressCallback& progress, UniqueHandle* heldFile = nullptr);

@@ -85,7 +85,7 @@ void Sha256::Compress(const std::uint8_t* blocks, std::size_t count) {
 
 void Sha256::CompressPortable(const std::uint8_t* block) {
     std::array<std::uint32_t, 64> schedule{};
-    for (int i = 0; i < 16; ++i) {
+    for (std::size_t i = 0; i < 16; ++i) {
         schedule[i] = (std::uint32_t{block[4 * i]} << 24) |
                       (std::uint32_t{block[4 * i + 1]} << 16) |
                       (std::uint32_t{block[4 * i + 2]} << 8) | std::uint32_t{block[4 * i + 3]};

@@ -63,7 +63,7 @@ bool Sha256CompressAccelerated(std::uint32_t* state, const std::uint8_t* blocks,
         const __m128i abefStart = abef;
         const __m128i cdghStart = cdgh;
         __m128i words[4];
-        for (int i = 0; i < 4; ++i) {
+        for (std::size_t i = 0; i < 4; ++i) {
             words[i] = _mm_shuffle_epi8(Load(blocks + 16 * i), byteSwap);
         }
         // Sixteen groups of four rounds; the schedule for later groups is built on the way.
@@ -71,7 +71,7 @@ bool Sha256CompressAccelerated(std::uint32_t* state, const std::uint8_t* blocks,
 #if defined(__GNUC__)
 #pragma GCC unroll 16
 #endif
-        for (int group = 0; group < 16; ++group) {
+        for (std::size_t group = 0; group < 16; ++group) {
             __m128i& current = words[group % 4];
             __m128i message = _mm_add_epi32(current, Load(roundConstants + 4 * group));
             cdgh = _mm_sha256rnds2_epu32(cdgh, abef, message);
