@@ -575,6 +575,8 @@ def report(args):
                                         ("WinHTTP 8 KiB", "winhttp-8k"),
                                         ("WinINet 64 KiB", "wininet"))]}):
         lines[table_end:table_end] = ["", "![Throughput](%s)" % os.path.basename(chart)]
+    else:
+        print("no chart: matplotlib is not available to " + sys.executable, file=sys.stderr)
 
     rsrc = sections.get(".rsrc", 0)
     lines += [

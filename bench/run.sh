@@ -136,6 +136,10 @@ export HALVEX_PRIVATE_DISPLAY=1
 halvex_start_xvfb "$build" 1920x1080x24
 halvex_start_wineserver "$build"
 halvex_prepare_prefix "$build"
+# Xvfb runs no window manager, and Wine waits 2 s, in vain, for one to confirm that a managed
+# window it hides is withdrawn: the installer hides its window right before it starts the
+# setup program. Unmanaged windows need no such answer; on Windows hiding is immediate.
+halvex_reg 'HKCU\Software\Wine\X11 Driver' /v Managed /d N
 
 phase() { [[ "$phases" == *" $1 "* ]]; }
 # Each phase starts its own figures afresh.
@@ -342,6 +346,8 @@ if phase size; then
     done
 fi
 
-python3 "$HALVEX_ROOT/bench/report.py" report --out "$out" --build "$build" \
+# Debian's interpreter, the one python3-matplotlib is installed for: a python3 earlier on
+# PATH (pyenv, a virtual environment) may not have it.
+/usr/bin/python3 "$HALVEX_ROOT/bench/report.py" report --out "$out" --build "$build" \
     --root "$HALVEX_ROOT" --size-mib "$size_mib" --paced-mib "$paced_mib" \
     --paced-rate "$paced_rate" --runs "$runs" --results "$results"
