@@ -291,6 +291,12 @@ def startup_breakdown(steps, floor_steps, si, sf):
     return lines
 
 
+def rate_text(rate):
+    """nginx's rate units (k, m: KiB and MiB per second) in words."""
+    units = {"k": "KiB/s", "m": "MiB/s"}
+    return "%s %s" % (rate[:-1], units[rate[-1]]) if rate[-1:] in units else rate + " B/s"
+
+
 def chart_path(results):
     return os.path.splitext(results)[0] + ".png"
 
@@ -305,7 +311,7 @@ def draw_chart(path, m, args, groups):
         return False
     figure, axes = plt.subplots(1, 2, figsize=(11, 4.2))
     titles = {"loopback": "Loopback, %d MiB (MB/s)" % args.size_mib,
-              "paced": "Paced at %s/s, %d MiB, whole process (MB/s)" % (args.paced_rate,
+              "paced": "Paced at %s, %d MiB, whole process (MB/s)" % (rate_text(args.paced_rate),
                                                                          args.paced_mib)}
     for axes_, key in zip(axes, ("loopback", "paced")):
         names = [name for name, value in groups[key] if value]
@@ -446,8 +452,8 @@ def report(args):
         ("a/i (against WinINet, loopback)", fmt(a_over_i, "%.2f"), "", "≥ 1.0",
          met(at_least(a_over_i, 1.0))),
         ("the faster of b and b8 / c", fmt(b_over_c, "%.2f"), "", "", ""),
-        ("paced link, %s/s, %d MiB: installer, process start to setup launch" % (
-            args.paced_rate, args.paced_mib), fmt(paced_inst, "%.2f") + " s",
+        ("paced link, %s, %d MiB: installer, process start to setup launch" % (
+            rate_text(args.paced_rate), args.paced_mib), fmt(paced_inst, "%.2f") + " s",
          spread(paced["installer"]["values"], "%.2f"), "", ""),
         ("paced: bare WinHTTP 1 MiB reads, process start to exit",
          fmt(paced["winhttp"]["seconds"], "%.2f") + " s",
