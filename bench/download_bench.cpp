@@ -8,6 +8,8 @@
 //   download_bench wininet URL FILE      WinINet alone (preconfigured proxy use, 64 KiB reads)
 //   download_bench first-byte URL FILE   DownloadFile with no window: time from the call to
 //                                        its first progress report
+//   download_bench proxy-choice URL      the downloader's proxy decision for URL alone, WinHTTP
+//                                        already loaded
 //   download_bench sha256 MIB            the downloader's SHA-256 over MIB MiB in 8 KiB pieces
 //   download_bench signature FILE [PUBLISHER]
 //                                        the install worker's signature check of a saved file
@@ -35,6 +37,7 @@
 #include "bench/wininet_loop.h"
 #include "install/setup_signature.h"
 #include "net/download.h"
+#include "net/proxy_choice.h"
 #include "net/sha256.h"
 #include "net/unique_handle.h"
 #include "net/url.h"
@@ -325,6 +328,24 @@ int RunFirstByte(const std::string& url, const std::string& savePath) {
     return ok ? 0 : 1;
 }
 
+int RunProxyChoice(const std::string& url) {
+    std::wstring host;
+    std::wstring path;
+    int port = 0;
+    if (!ParseUrl(url, host, port, path)) {
+        std::printf("mode=proxy-choice ok=0 error=url\n");
+        return 1;
+    }
+    // Loaded first, so only the decision is timed: the download needs the DLL anyway.
+    (void)WinHttpCheckPlatform();
+    const Stopwatch clock;
+    const SessionProxy choice = ChooseProxy(host, port, path);
+    const double seconds = clock.Seconds();
+    std::printf("mode=proxy-choice ok=1 seconds=%.6f access_type=%lu\n", seconds,
+                choice.access_type);
+    return 0;
+}
+
 int RunSha256(unsigned long mebibytes) {
     std::vector<std::uint8_t> piece(kShaPieceBytes);
     for (std::size_t i = 0; i < piece.size(); ++i) {
@@ -376,6 +397,7 @@ int Usage() {
     std::fputs(
         "usage: download_bench installer|unthrottled|winhttp-8k|wininet|first-byte URL FILE\n"
         "       download_bench winhttp URL FILE [READ_BYTES]\n"
+        "       download_bench proxy-choice URL\n"
         "       download_bench sha256 MIB\n"
         "       download_bench signature FILE [PUBLISHER]\n",
         stderr);
@@ -391,6 +413,9 @@ int wmain(int argc, wchar_t** argv) {
     const std::wstring mode = argv[1];
     if (mode == L"sha256") {
         return RunSha256(std::wcstoul(argv[2], nullptr, 10));
+    }
+    if (mode == L"proxy-choice" && argc == 3) {
+        return RunProxyChoice(Narrow(argv[2]));
     }
     if (mode == L"signature" && argc <= 4) {
         return RunSignature(argv[2], argc == 4 ? argv[3] : L"");

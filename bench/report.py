@@ -337,7 +337,7 @@ def report(args):
     size_bytes = args.size_mib * MIB
     runs = {name: read_runs(out, name) for name in (
         "installer", "winhttp", "winhttp-8k", "wininet", "curl", "unthrottled", "small",
-        "small-winhttp-8k", "sha256", "first-byte", "paced-installer", "paced-winhttp",
+        "small-winhttp-8k", "sha256", "first-byte", "proxy-choice", "paced-installer", "paced-winhttp",
         "paced-winhttp-8k", "paced-wininet", "signature-pinned", "signature-unpinned",
         "startup-installer", "startup-floor", "startup-steps")}
 
@@ -416,6 +416,7 @@ def report(args):
 
     first_byte = [float(r["first_byte_s"]) * 1000 for r in good(runs["first-byte"])]
     fb = statistics.median(first_byte) if first_byte else None
+    choice = [float(r["seconds"]) * 1000 for r in good(runs["proxy-choice"])]
     sig_pinned = median_of(good(runs["signature-pinned"]), "seconds")
     sig_unpinned = median_of(good(runs["signature-unpinned"]), "seconds")
 
@@ -475,6 +476,9 @@ def report(args):
          "", "", ""),
         ("time to the first byte of DownloadFile, no proxy configured", fmt(fb, "%.0f") + " ms",
          spread(first_byte, "%.0f"), "", ""),
+        ("of which the proxy decision, no proxy configured (`ChooseProxy` alone)",
+         fmt(statistics.median(choice) if choice else None, "%.1f") + " ms",
+         spread(choice, "%.1f"), "", ""),
         ("signature check of %d MiB, publisher pinned" % args.size_mib,
          fmt(sig_pinned, "%.3f") + " s",
          spread([float(r["seconds"]) for r in good(runs["signature-pinned"])], "%.3f"), "", ""),

@@ -220,9 +220,11 @@ if phase first-byte; then
     # No proxy is configured in the prefix: Wine then reports automatic detection on, as a
     # fresh Windows does.
     halvex_log "time to the first byte: $runs downloads of 1 MiB by DownloadFile, no proxy configured"
-    fresh first-byte
+    fresh first-byte proxy-choice
     for i in $(seq "$runs"); do
         download first-byte first-byte 1
+        wine "$bin/download_bench.exe" proxy-choice "$origin/body-1.bin" | tr -d '\r' \
+            >>"$out/proxy-choice.txt"
     done
 fi
 

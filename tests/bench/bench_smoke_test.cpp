@@ -138,13 +138,18 @@ TEST_F(BenchSmokeTest, ProgressCountsShowWhatEachSinkSent) {
     EXPECT_LE(Number(installer, "setpos"), 101);
 }
 
-TEST_F(BenchSmokeTest, FirstByteComesWithinTheDownload) {
+TEST_F(BenchSmokeTest, FirstByteComesWithinTheDownloadAfterTheProxyChoice) {
     const ProgramRun run = Download(L"first-byte");
     EXPECT_EQ(run.exitCode, 0u);
     EXPECT_EQ(Text(run, "ok"), "1") << Text(run, "error");
     EXPECT_EQ(Number(run, "bytes"), static_cast<double>(kBodyBytes));
     EXPECT_GT(Number(run, "first_byte_s"), 0);
     EXPECT_LE(Number(run, "first_byte_s"), Number(run, "seconds"));
+
+    const ProgramRun choice =
+        RunProgram(Tool(L"download_bench.exe"), L"proxy-choice " + Widen(TestOrigin()) + L"/x");
+    EXPECT_EQ(Text(choice, "ok"), "1");
+    EXPECT_GE(Number(choice, "seconds"), 0);
 }
 
 TEST_F(BenchSmokeTest, HashingModeCountsWhatItHashed) {
