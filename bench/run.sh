@@ -309,7 +309,7 @@ startup() {
 
 if phase startup; then
     halvex_log "start-up: process start to first paint, installer against a minimal window"
-    fresh startup-installer startup-floor startup-steps startup-warmup
+    fresh startup-installer startup-floor startup-steps startup-steps-alone startup-warmup
     # The pixel probed is one of the background picture's, away from the texts; the floor
     # paints its whole window in the bar colour.
     read -r px py colour < <(python3 "$HALVEX_ROOT/bench/report.py" pixel \
@@ -318,7 +318,7 @@ if phase startup; then
     export HALVEX_STEPS_REPORT
     for i in $(seq 0 "$runs"); do
         # The first round warms the caches for all and is not counted.
-        for program in installer floor steps; do
+        for program in installer floor steps steps-alone; do
             name="startup-$program"
             [ "$i" = 0 ] && name="startup-warmup"
             case $program in
@@ -328,6 +328,8 @@ if phase startup; then
                     "$bin/startup_floor.exe" 500 ;;
                 steps) startup "$name" HalvexInstaller "$px" "$py" "$colour" \
                     "$bin/startup_steps.exe" 500 ;;
+                steps-alone) HALVEX_STEPS_WITHOUT_WORKER=1 startup "$name" HalvexInstaller \
+                    "$px" "$py" "$colour" "$bin/startup_steps.exe" 500 ;;
             esac
         done
     done

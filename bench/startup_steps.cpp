@@ -2,7 +2,8 @@
 // product's own functions, each timed, up to the first paint. It registers the installer's
 // class, so startup_launcher measures it from outside exactly like the installer; after the
 // first paint it writes its steps (see step_clock.h) and runs its message loop until it is
-// ended.
+// ended. With HALVEX_STEPS_WITHOUT_WORKER set it starts no install worker, which shows what
+// the worker's work alongside costs the window.
 #include <windows.h>
 #include <commctrl.h>
 
@@ -17,6 +18,7 @@
 namespace {
 
 StepClock* g_clock = nullptr;
+bool g_withoutWorker = false;
 
 // As the installer's entry point does first.
 void LimitDllSearchToSystem32() {
@@ -38,7 +40,9 @@ LRESULT CALLBACK StepsWndProc(HWND window, UINT message, WPARAM wParam, LPARAM l
     g_clock->Step("picture2");
     (void)CreateProgressBar(window, g_instance);
     g_clock->Step("bar");
-    std::thread(InstallWorker, window).detach();
+    if (!g_withoutWorker) {
+        std::thread(InstallWorker, window).detach();
+    }
     g_clock->Step("worker_start");
     RegisterProduct();
     g_clock->Step("register");
@@ -51,6 +55,7 @@ int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int showCommand) {
     const double loadMs = StepClock::MillisecondsSinceCreation();
     StepClock clock;
     g_clock = &clock;
+    g_withoutWorker = GetEnvironmentVariableW(L"HALVEX_STEPS_WITHOUT_WORKER", nullptr, 0) > 0;
 
     LimitDllSearchToSystem32();
     g_instance = instance;
