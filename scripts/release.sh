@@ -1,0 +1,80 @@
+#!/usr/bin/env bash
+# Builds the installer a vendor publishes: Release, the download origin, support page and
+# setup-program publisher pin compiled in, signed with the vendor's key at the commit's
+# time; then checks the signature against the given CA and prints the exe's size and SHA-256.
+#
+# Usage: scripts/release.sh --cert FILE [--key FILE] --ca FILE [--publisher NAME]
+#            [--origin URL] [--support-url URL] [--timestamp-url URL] [--tsa-ca FILE]
+#            [--out DIR]
+# --cert is a PEM certificate (chain) with --key its PEM key, or a PKCS#12 file (.p12/.pfx)
+# holding both. A key password goes in the environment variable HALVEX_SIGN_PASSWORD,
+# never on the command line. --tsa-ca is the time-stamp server's CA, to check the timestamp.
+set -euo pipefail
+. "$(dirname "$0")/common.sh"
+
+usage() {
+    sed -n '6,11p' "$0" | sed 's/^# \{0,1\}//' >&2
+    exit 2
+}
+
+cert="" key="" ca="" publisher="" timestamp_url="" tsa_ca=""
+origin="https://dl.halvex.net" support_url="https://support.halvex.net"
+out="$HALVEX_ROOT/build/release"
+while [ $# -gt 0 ]; do
+    [ $# -ge 2 ] || usage
+    case $1 in
+    --cert) cert=$2 ;;
+    --key) key=$2 ;;
+    --ca) ca=$2 ;;
+    --publisher) publisher=$2 ;;
+    --origin) origin=$2 ;;
+    --support-url) support_url=$2 ;;
+    --timestamp-url) timestamp_url=$2 ;;
+    --tsa-ca) tsa_ca=$2 ;;
+    --out) out=$2 ;;
+    *) usage ;;
+    esac
+    shift 2
+done
+[ -n "$cert" ] && [ -n "$ca" ] || usage
+for file in "$cert" "$ca" ${key:+"$key"} ${tsa_ca:+"$tsa_ca"}; do
+    [ -r "$file" ] || { echo "error: cannot read $file" >&2; exit 1; }
+done
+# Absolute paths: CMake resolves cache paths against the build folder.
+cert=$(realpath "$cert") ca=$(realpath "$ca")
+[ -z "$key" ] || key=$(realpath "$key")
+
+halvex_install_packages git cmake ninja-build g++-mingw-w64-x86-64-posix \
+    binutils-mingw-w64-x86-64 mingw-w64-x86-64-dev osslsigncode
+if [ -n "$(git -C "$HALVEX_ROOT" status --porcelain --untracked-files=no)" ]; then
+    halvex_log "warning: the checkout has uncommitted changes; this build is not the commit's"
+fi
+
+halvex_log "building the release in $out"
+mkdir -p "$out"
+halvex_build "$out" -DHALVEX_BUILD_TESTS=OFF -DHALVEX_DOWNLOAD_ORIGIN="$origin" \
+    -DHALVEX_SUPPORT_URL="$support_url" -DHALVEX_SETUP_PUBLISHER="$publisher" \
+    -DHALVEX_SIGN_CERT="$cert" -DHALVEX_SIGN_KEY="$key" \
+    -DHALVEX_SIGN_TIMESTAMP_URL="$timestamp_url" >"$out/build.log" 2>&1 || {
+    tail -n 30 "$out/build.log" >&2
+    echo "error: the build failed (log: $out/build.log)" >&2
+    exit 1
+}
+
+exe="$out/bin/halvex-installer.exe"
+verify=(osslsigncode verify -CAfile "$ca" -in "$exe")
+[ -z "$tsa_ca" ] || verify+=(-TSA-CAfile "$tsa_ca")
+if ! "${verify[@]}" >"$out/verify.log" 2>&1; then
+    tail -n 20 "$out/verify.log" >&2
+    echo "error: the signature of $exe does not verify against $ca" >&2
+    exit 1
+fi
+halvex_log "signature verified against $ca"
+if [ -n "$publisher" ]; then
+    halvex_log "setup programs must be signed by: $publisher"
+else
+    halvex_log "setup programs are not checked for a signature (no --publisher)"
+fi
+echo "$exe"
+echo "size: $(stat -c %s "$exe") bytes"
+echo "sha256: $(sha256sum "$exe" | cut -d' ' -f1)"
