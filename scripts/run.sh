@@ -1,7 +1,9 @@
 #!/usr/bin/env bash
-# Builds the installer against a stand-in vendor server on this machine and runs it once
-# under Wine, on your display or, when there is none, on a private Xvfb. Saves screenshots
-# to build/run/ and says what happened. Idempotent; leaves nothing running.
+# Builds the installer against a stand-in vendor server on this machine, pinned to a test
+# publisher and signed by it, and runs it under Wine, on your display or, when there is none,
+# on a private Xvfb: once on a setup program that publisher signed, once on one signed by
+# someone else, which it must refuse. Saves screenshots to build/run/ and says what
+# happened. Idempotent; leaves nothing running.
 set -euo pipefail
 . "$(dirname "$0")/common.sh"
 
@@ -15,10 +17,13 @@ if [ -z "$port" ] || ! python3 -c "import socket,sys;socket.socket().bind(('127.
     port=$(python3 -c "import socket;s=socket.socket();s.bind(('127.0.0.1',0));print(s.getsockname()[1])")
     echo "$port" >"$build/server.port"
 fi
+halvex_make_certs "$build"
+signing="$build/certs/signing"
 halvex_log "building in $build (download server https://localhost:$port)"
 # Named "localhost": Wine checks the host against the certificate's DNS names only.
-halvex_build "$build" -DHALVEX_BUILD_TESTS=OFF -DHALVEX_DOWNLOAD_ORIGIN="https://localhost:$port"
-halvex_make_certs "$build"
+halvex_build "$build" -DHALVEX_BUILD_TESTS=OFF -DHALVEX_DOWNLOAD_ORIGIN="https://localhost:$port" \
+    -DHALVEX_SETUP_PUBLISHER="Halvex Test Publisher" \
+    -DHALVEX_SIGN_CERT="$signing/publisher.crt" -DHALVEX_SIGN_KEY="$signing/publisher.key"
 
 halvex_wine_env "$build"
 cleanup() {

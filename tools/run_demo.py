@@ -8,6 +8,11 @@ watched for a few seconds, starts the installer from a folder of its own, saves 
 screenshots of its window during the download and of the setup program's window, and prints
 which setup was requested, that it ran and was deleted, and the installer's exit code.
 
+The installer is built pinned to the test publisher and signed by it; the setup program
+served first is signed by that publisher. Then a setup program signed by another publisher is
+served to a second run, which must refuse it with the download-failure box (screenshot
+refused-signature.png) and neither run nor keep it.
+
 Usage: run_demo.py BUILD_DIR PORT
 """
 
@@ -20,6 +25,7 @@ import tempfile
 
 sys.dont_write_bytecode = True  # no __pycache__ in the source tree
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
+from standin_signing import PUBLISHER, signed_program  # noqa: E402
 from vendor_server import VendorServer  # noqa: E402
 
 # Whole 8192-byte pieces, so the hold below falls on a piece boundary and the bar shows it.
@@ -30,6 +36,10 @@ STANDIN_SECONDS = 5
 MAIN_CLASS = "HalvexInstaller"
 STANDIN_TITLE = "Halvex Nefo Setup (stand-in)"
 SAVE_NAME = "halvex-nefo-setup.exe"
+DOWNLOAD_FAILED = "下载失败，请检查网络连接或联系客服。"
+OTHER_PUBLISHER = "Halvex Other Publisher"
+# Room around the installer's window for its message box in the refusal screenshot.
+BOX_MARGIN = 120
 
 
 def windows_path(path):
@@ -47,15 +57,32 @@ def ui(build, *args, timeout=30):
     return json.loads(lines[-1]) if lines else {"ok": False, "error": "no answer"}
 
 
-def screenshot_of(window, path):
-    """The window's rectangle of the screen, as PNG."""
+def screenshot_of(window, path, margin=0):
+    """The window's rectangle of the screen (grown by margin on each side), as PNG."""
     left, top, right, bottom = window["rect"]
+    left, top = max(0, left - margin), max(0, top - margin)
+    right, bottom = right + margin, bottom + margin
     subprocess.run(["import", "-display", os.environ["DISPLAY"], "-window", "root", "-crop",
                     "%dx%d+%d+%d" % (right - left, bottom - top, left, top), "+repage", path],
                    check=True, timeout=60)
 
 
-def main(build, port):
+def signer_of(build, exe):
+    """The subject of the signer of exe as osslsigncode reads it, checked against the test
+    code-signing CA; None when the signature does not verify."""
+    ca = os.path.join(build, "certs", "signing", "ca.pem")
+    result = subprocess.run(["osslsigncode", "verify", "-CAfile", ca, "-in", exe],
+                            capture_output=True, timeout=60)
+    lines = result.stdout.decode(errors="replace").splitlines()
+    if result.returncode != 0 or "Signer #0:" not in [l.strip() for l in lines]:
+        return None
+    at = [l.strip() for l in lines].index("Signer #0:")
+    subject = lines[at + 1].strip()
+    return subject.split("/CN=", 1)[1] if "/CN=" in subject else subject
+
+
+def accepted_run(build, port, setup, failures):
+    """Runs the installer on a setup program signed by the pinned publisher."""
     out = build
     cwd = os.path.join(out, "downloads")
     shutil.rmtree(cwd, ignore_errors=True)
@@ -65,10 +92,6 @@ def main(build, port):
                 os.path.join(out, "setup-running.png")):
         if os.path.exists(old):
             os.remove(old)
-    with open(os.path.join(build, "bin", "halvex-nefo-standin.exe"), "rb") as f:
-        program = f.read()
-    # Data after a program's image does not stop it from running; it makes the download last.
-    setup = program + b"\0" * max(0, SETUP_SIZE - len(program))
 
     env = dict(os.environ, HALVEX_STANDIN_RECORD=windows_path(record),
                HALVEX_STANDIN_SECONDS=str(STANDIN_SECONDS))
@@ -78,7 +101,6 @@ def main(build, port):
     server.route("/halvex-nefo/ebwebview", body=setup, pace=PACE, pause_at=HOLD_AT)
     server.start()
     installer = None
-    failures = []
     try:
         print("==> starting the installer from %s" % cwd, flush=True)
         installer = subprocess.Popen(["wine", os.path.join(build, "bin", "halvex-installer.exe")],
@@ -126,7 +148,9 @@ def main(build, port):
             runs = [line.rstrip("\n").split("\t") for line in f if line.strip()]
     for command_line, directory in runs:
         print("==> the setup program ran as %s in %s" % (command_line, directory))
-    if not runs:
+    if runs:
+        print("==> setup program signed by %s \u2014 verified before it ran" % PUBLISHER)
+    else:
         failures.append("the setup program did not run")
     if os.path.exists(os.path.join(cwd, SAVE_NAME)):
         failures.append("%s is still in %s" % (SAVE_NAME, cwd))
@@ -135,6 +159,73 @@ def main(build, port):
     print("==> the installer exited with code %s" % code)
     if code != 0 and code is not None:
         failures.append("exit code %s" % code)
+
+
+def refused_run(build, port, setup, failures):
+    """Runs the installer on a setup program signed by another publisher: it must show the
+    download-failure box, keep its window, and neither run nor keep the file."""
+    cwd = os.path.join(build, "downloads-refused")
+    shutil.rmtree(cwd, ignore_errors=True)
+    os.makedirs(cwd)
+    record = os.path.join(build, "refused-runs.txt")
+    shot = os.path.join(build, "refused-signature.png")
+    for old in (record, shot):
+        if os.path.exists(old):
+            os.remove(old)
+    env = dict(os.environ, HALVEX_STANDIN_RECORD=windows_path(record),
+               HALVEX_STANDIN_SECONDS=str(STANDIN_SECONDS))
+    server = VendorServer(port=port, certfile=os.path.join(build, "certs", "server.pem"))
+    server.route("/halvex-nefo/release", body=setup)
+    server.route("/halvex-nefo/ebwebview", body=setup)
+    server.start()
+    installer = None
+    try:
+        print("==> serving a setup program signed by %s instead" % OTHER_PUBLISHER, flush=True)
+        installer = subprocess.Popen(["wine", os.path.join(build, "bin", "halvex-installer.exe")],
+                                     cwd=cwd, env=env, stdin=subprocess.DEVNULL,
+                                     stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+        box = ui(build, "box", "--owner-class", MAIN_CLASS, timeout=120)
+        window = ui(build, "window", "--class", MAIN_CLASS, "--state", "visible", timeout=10)
+        if box["ok"] and window["ok"]:
+            screenshot_of(window["window"], shot, margin=BOX_MARGIN)
+            if box["text"] != DOWNLOAD_FAILED:
+                failures.append("the refusal box says %r" % box["text"])
+            kept = os.listdir(cwd)
+            if kept:
+                failures.append("the refused setup program was kept: %s" % kept)
+            print("==> the installer refused it: box \"%s\", window kept, nothing kept: %s"
+                  % (box["text"], shot), flush=True)
+            ui(build, "press", "--owner-class", MAIN_CLASS, "--button", "cancel", timeout=10)
+        else:
+            failures.append("no download-failure box over a visible window after the refusal "
+                            "(%s)" % (box.get("error") or window.get("error")))
+    finally:
+        if installer is not None and installer.poll() is None:
+            installer.kill()
+            installer.wait(30)
+        server.stop()
+    if os.path.exists(record):
+        failures.append("the setup program signed by %s ran" % OTHER_PUBLISHER)
+
+
+def main(build, port):
+    failures = []
+    installer = os.path.join(build, "bin", "halvex-installer.exe")
+    signer = signer_of(build, installer)
+    if signer is None:
+        failures.append("the installer's signature does not verify")
+    else:
+        print("==> installer signed by %s (osslsigncode verify: ok)" % signer, flush=True)
+
+    with open(os.path.join(build, "bin", "halvex-nefo-standin.exe"), "rb") as f:
+        program = f.read()
+    signing = os.path.join(build, "certs", "signing")
+    # Data after a program's image does not stop it from running; it makes the download last.
+    # It goes before the signature, which covers it.
+    accepted_run(build, port, signed_program(program, "publisher", signing, SETUP_SIZE),
+                 failures)
+    refused_run(build, port, signed_program(program, "other", signing), failures)
+
     for failure in failures:
         print("error: " + failure, file=sys.stderr)
     return 1 if failures else 0
