@@ -16,10 +16,20 @@ function(halvex_delay_import dll)
     set(dir ${CMAKE_BINARY_DIR}/delayload)
     set(def ${dir}/${dll}.def)
     set(lib ${dir}/lib${dll}_delay.a)
+    if(HALVEX_LINKER_DELAYLOAD)
+        # LLD builds the delay-import tables itself, from a short import library. Given
+        # dlltool's tables it would merge their address table into read-only .rdata, and the
+        # first call into the DLL would fault writing the resolved address.
+        set(make_lib ${CMAKE_DLLTOOL} -m i386:x86-64 -d ${def} -l ${lib} -D ${dll}.dll)
+        target_link_options(delay_${dll} INTERFACE -Wl,--delayload=${dll}.dll)
+    else()
+        set(make_lib ${CMAKE_DLLTOOL} --input-def ${def} --output-delaylib ${lib}
+            --dllname ${dll}.dll)
+    endif()
     add_custom_command(OUTPUT ${lib}
         COMMAND ${CMAKE_COMMAND} -DNM=${CMAKE_NM} -DIMPLIB=${HALVEX_IMPLIB_${dll}}
                 -DDLL=${dll}.dll -DDEF=${def} -P ${CMAKE_SOURCE_DIR}/cmake/MakeDelayDef.cmake
-        COMMAND ${CMAKE_DLLTOOL} --input-def ${def} --output-delaylib ${lib} --dllname ${dll}.dll
+        COMMAND ${make_lib}
         DEPENDS ${CMAKE_SOURCE_DIR}/cmake/MakeDelayDef.cmake
         VERBATIM)
     add_custom_target(delay_${dll}_lib DEPENDS ${lib})

@@ -1,7 +1,11 @@
 # Tests are Windows programs; ctest runs them under Wine through the emulator
-# wrapper, in the build's own prefix (scripts/test.sh prepares it).
+# wrapper, in the prefix of HALVEX_WINE_BUILD_DIR (scripts/test.sh prepares it and
+# trusts that build's test CA; the clang build borrows the GCC build's).
+set(HALVEX_WINE_BUILD_DIR ${CMAKE_BINARY_DIR} CACHE PATH
+    "Build folder whose Wine prefix and test certificates the tests use")
 if(CMAKE_CROSSCOMPILING)
-    set(CMAKE_CROSSCOMPILING_EMULATOR ${CMAKE_SOURCE_DIR}/scripts/wine-run.sh ${CMAKE_BINARY_DIR})
+    set(CMAKE_CROSSCOMPILING_EMULATOR ${CMAKE_SOURCE_DIR}/scripts/wine-run.sh
+        ${HALVEX_WINE_BUILD_DIR})
 endif()
 set(HALVEX_GTEST_SOURCE_DIR "/usr/src/googletest" CACHE PATH "GoogleTest source tree")
 set(gtest_disable_pthreads ON CACHE BOOL "" FORCE)

@@ -23,6 +23,12 @@ halvex_build "$build" -DHALVEX_BUILD_TESTS=ON -DHALVEX_E2E_PORT:STRING="$e2e_por
     -DHALVEX_SETUP_PUBLISHER="Halvex Test Publisher" \
     -DHALVEX_SIGN_CERT="$signing/publisher.crt" -DHALVEX_SIGN_KEY="$signing/publisher.key"
 
+# A full run also builds with clang and LLD and runs clang-tidy; ctest arguments mean
+# an iteration on some tests, which leaves both out.
+if [ $# -eq 0 ]; then
+    "$HALVEX_ROOT/scripts/clang-check.sh" "$build"
+fi
+
 halvex_wine_env "$build"
 export HALVEX_PRIVATE_DISPLAY=1
 cleanup() {
@@ -36,4 +42,12 @@ halvex_start_wineserver "$build"
 
 halvex_log "running the tests"
 cd "$build"
-ctest --output-on-failure --timeout 600 -j "$(nproc)" "$@"
+status=0
+ctest --output-on-failure --timeout 600 -j "$(nproc)" "$@" || status=$?
+if [ $# -eq 0 ]; then
+    # After the main run, not beside it: both use this prefix, display and its fixtures.
+    halvex_log "running the unit tests of the clang build"
+    ctest --test-dir "$build/clang" --output-on-failure --timeout 600 -j "$(nproc)" \
+        -E "$HALVEX_CLANG_SKIP_TESTS" || status=$?
+fi
+exit "$status"

@@ -109,13 +109,12 @@ TEST(RecordScanner, ReadsLfAndCrLfFilesAlike) {
 
 TEST(RecordWriter, WritesTheDefaultRecordIn83Bytes) {
     const std::string bytes = FormatSoftwareEntries({{kChineseName, "6", "1"}});
-    EXPECT_EQ(bytes,
-              "[[software]]\r\n"
-              "name = \"" +
-                  kChineseName +
-                  "\"\r\n"
-                  "product_id = \"6\"\r\n"
-                  "distributor_id = \"1\"\r\n");
+    EXPECT_EQ(bytes, std::string("[[software]]\r\n"
+                                 "name = \"") +
+                         kChineseName +
+                         "\"\r\n"
+                         "product_id = \"6\"\r\n"
+                         "distributor_id = \"1\"\r\n");
     EXPECT_EQ(bytes.size(), 83u);
 }
 

@@ -18,10 +18,12 @@ inline void PrintTo(const SoftwareEntry& e, std::ostream* os) {
     *os << "{\"" << e.name << "\", \"" << e.product_id << "\", \"" << e.distributor_id << "\"}";
 }
 
-// The name registration gives a new record, as UTF-8 bytes, and that record's file.
-inline const std::string kChineseName = "halvex\xE9\x9D\x92\xE7\xA6\xBE\xE5\xB7\xA5\xE5\x9D\x8A";
+// The name registration gives a new record, as UTF-8 bytes, and that record's file. The
+// name is a constant: clang's mingw target runs inline variables' initialisers in reverse
+// order, so the record built from a std::string name would see it still empty.
+inline constexpr char kChineseName[] = "halvex\xE9\x9D\x92\xE7\xA6\xBE\xE5\xB7\xA5\xE5\x9D\x8A";
 inline const std::string kDefaultRecordBytes =
-    "[[software]]\r\nname = \"" + kChineseName +
+    std::string("[[software]]\r\nname = \"") + kChineseName +
     "\"\r\nproduct_id = \"6\"\r\ndistributor_id = \"1\"\r\n";
 
 inline void WriteBytes(const std::filesystem::path& path, const std::string& bytes) {
