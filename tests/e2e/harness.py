@@ -148,6 +148,21 @@ def user_proxy_settings(proxy="", bypass="", script_url="", auto_detect=False):
                 previous, "/f")
 
 
+@contextlib.contextmanager
+def machine_proxy(proxy):
+    """Sets the machine's WinHTTP proxy (what netsh sets; the binary value WinHttpSettings under
+    HKLM, in the layout Wine reads: DWORD 0x18, 0, flags 2, then the proxy and an empty bypass
+    list) for the block, then removes it."""
+    key = CONNECTIONS_KEY.replace("HKCU", "HKLM", 1)
+    value = struct.pack("<IIII", 0x18, 0, PROXY_MANUAL, len(proxy)) + proxy.encode("ascii")
+    value += struct.pack("<I", 0)
+    reg("add", key, "/v", "WinHttpSettings", "/t", "REG_BINARY", "/d", value.hex(), "/f")
+    try:
+        yield
+    finally:
+        reg("delete", key, "/v", "WinHttpSettings", "/f")
+
+
 def free_port():
     with socket.socket() as s:
         s.bind(("127.0.0.1", 0))

@@ -1,13 +1,14 @@
 """What real users' machines bring: a second start, the user's proxy settings, a full disk."""
 
+import contextlib
 import errno
 import os
 import subprocess
 import unittest
 
 from harness import (INSTALLER, RUNS, SAVE_NAME, STANDIN_TITLE, USER_PROFILE, WINE_ENV,
-                     EndToEndTest, free_port, small_disk, standin_bytes, tinyproxy, ui,
-                     user_proxy_settings)
+                     EndToEndTest, free_port, machine_proxy, small_disk, standin_bytes,
+                     tinyproxy, ui, user_proxy_settings)
 from vendor_server import pattern_bytes
 
 EBWEBVIEW = "/halvex-nefo/ebwebview"
@@ -94,12 +95,18 @@ class UserProxyTest(DownloadFailureTest):
             script_url = server.localhost_origin + PROXY_SCRIPT
             server.route_proxy_script(PROXY_SCRIPT, proxy)
             server.route(EBWEBVIEW, body=standin_bytes())
-            cases = (("direct", {}, False),
-                     ("manual", {"proxy": proxy, "bypass": "*.halvex.test"}, True),
-                     ("script", {"script_url": script_url}, True))
-            for name, settings, through_proxy in cases:
-                with self.subTest(name), user_proxy_settings(**settings), \
-                        self.installer("proxy-" + name) as run:
+            down = "127.0.0.1:%d" % free_port()
+            # (name, the user's settings, the machine's WinHTTP proxy, through the proxy)
+            cases = (("direct", {}, None, False),
+                     ("manual", {"proxy": proxy, "bypass": "*.halvex.test"}, None, True),
+                     ("script", {"script_url": script_url}, None, True),
+                     ("machine-first", {"proxy": down}, proxy, True))
+            for name, settings, machine, through_proxy in cases:
+                with self.subTest(name), contextlib.ExitStack() as stack:
+                    stack.enter_context(user_proxy_settings(**settings))
+                    if machine:
+                        stack.enter_context(machine_proxy(machine))
+                    run = stack.enter_context(self.installer("proxy-" + name))
                     tunnels_before = self.tunnels(log, server.port)
                     self.assertEqual(run.wait_exit(120), 0)
                     self.assertEqual(len(run.standin_runs()), 1, "the install did not complete")
