@@ -26,8 +26,9 @@ void BringRunningInstallerForward() {
 }  // namespace
 
 bool ClaimSingleInstance(UniqueHandle& claim) {
-    claim = AdoptHandle(CreateMutexW(nullptr, FALSE, kMutexName));
+    const HANDLE mutex = CreateMutexW(nullptr, FALSE, kMutexName);
     const DWORD error = GetLastError();
+    claim = AdoptHandle(mutex);
     // Access denied also means the name is taken. Any other failure leaves the installer
     // free to run: a missing mutex must not keep the user from installing.
     if (error == ERROR_ALREADY_EXISTS || (!claim && error == ERROR_ACCESS_DENIED)) {
