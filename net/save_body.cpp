@@ -9,8 +9,8 @@
 
 namespace {
 
-// WinHTTP under Wine delivers fastest in pieces of this size; the pieces are gathered into
-// the hasher's buffers and written a buffer at a time.
+// Pieces of this size are read and written one at a time; they are gathered into the
+// hasher's buffers, which go to the hashing thread when full.
 constexpr DWORD kReadBytes = 8192;
 static_assert(BackgroundHasher::kBufferBytes % kReadBytes == 0, "reads fill buffers exactly");
 // Longest Content-Length text worth reading: 20 digits hold every 64-bit value.
@@ -95,10 +95,9 @@ bool WidenFileName(const std::string& name, std::wstring& wide) {
                                static_cast<int>(name.size()), &wide[0], units) == units;
 }
 
-bool WriteAll(HANDLE file, const std::uint8_t* data, std::size_t size) {
-    // A buffer is at most BackgroundHasher::kBufferBytes, far below DWORD's range.
+bool WriteAll(HANDLE file, const std::uint8_t* data, DWORD size) {
     DWORD written = 0;
-    return WriteFile(file, data, static_cast<DWORD>(size), &written, nullptr) && written == size;
+    return WriteFile(file, data, size, &written, nullptr) && written == size;
 }
 
 bool CloseWriter(UniqueHandle& writer) { return CloseHandle(writer.release()) != FALSE; }
@@ -139,16 +138,17 @@ bool SaveBody(HINTERNET request, const std::string& savePath, const ProgressCall
         if (!WinHttpReadData(request, buffer + filled, kReadBytes, &read)) {
             return Fail(errorMessage, kReadFailed);
         }
-        filled += read;
         received += read;
         if (hasLength && received > expected) {
             return Fail(errorMessage, kTooLong);
         }
-        // A full buffer, or the last one, goes to disk and then to the hasher.
+        // Each piece goes to disk as it arrives, so a run ended half way leaves what came.
+        if (read > 0 && !WriteAll(writer.get(), buffer + filled, read)) {
+            return Fail(errorMessage, kWriteFailed);
+        }
+        filled += read;
+        // A full buffer, or the last one, goes to the hasher.
         if (filled > 0 && (read == 0 || filled + kReadBytes > BackgroundHasher::kBufferBytes)) {
-            if (!WriteAll(writer.get(), buffer, filled)) {
-                return Fail(errorMessage, kWriteFailed);
-            }
             hasher.Submit(filled);
             filled = 0;
             buffer = read == 0 ? nullptr : hasher.NextBuffer();
