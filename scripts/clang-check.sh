@@ -13,15 +13,15 @@ clang="$build/clang"
 halvex_install_packages cmake ninja-build python3 clang lld llvm clang-tidy \
     mingw-w64-x86-64-dev g++-mingw-w64-x86-64-posix binutils-mingw-w64-x86-64
 
-# Every HALVEX_ option of the GCC build, so both builds make the same program; the tests
-# use the GCC build's Wine prefix and certificates.
+# Every HALVEX_ option of the GCC build, so both builds make the same program; those given
+# after them win: the tests use the GCC build's Wine prefix and certificates.
 mapfile -t options < <(sed -n 's/^\(HALVEX_[A-Za-z0-9_]*:[A-Z]*=.*\)$/-D\1/p' \
-    "$build/CMakeCache.txt" | grep -v '^-DHALVEX_WINE_BUILD_DIR:')
+    "$build/CMakeCache.txt")
 halvex_log "building with clang in $clang"
 cmake -S "$HALVEX_ROOT" -B "$clang" -G Ninja \
     -DCMAKE_TOOLCHAIN_FILE="$HALVEX_ROOT/cmake/clang-mingw-w64-x86_64.cmake" \
     -DCMAKE_BUILD_TYPE=Release -DCMAKE_EXPORT_COMPILE_COMMANDS=ON \
-    "${options[@]}" -DHALVEX_WINE_BUILD_DIR="$build" >/dev/null
+    "${options[@]}" -DHALVEX_WINE_BUILD_DIR="$build" -DHALVEX_TESTS_UNOPTIMISED=ON >/dev/null
 
 # Only what the unit tests run (and the installer): the end-to-end helpers and the
 # benchmark programs stay GCC-only, which keeps this step short.
