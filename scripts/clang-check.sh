@@ -8,6 +8,10 @@
 set -euo pipefail
 . "$(dirname "$0")/common.sh"
 
+if [ $# -ne 1 ] || [ ! -f "$1/CMakeCache.txt" ]; then
+    echo "usage: scripts/clang-check.sh BUILD_DIR (a build folder scripts/test.sh has configured)" >&2
+    exit 2
+fi
 build=$(cd "$1" && pwd)
 clang="$build/clang"
 halvex_install_packages cmake ninja-build python3 clang lld llvm clang-tidy \
