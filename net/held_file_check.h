@@ -4,9 +4,8 @@
 
 #include <cstdint>
 
-#include "net/piece_digests.h"
+#include "net/sha256.h"
 
-// True when the file behind the handle is exactly length bytes whose pieces have the given
-// digests. Reads only through this handle (positioned reads, so it may be shared) and hashes
-// on every core, since the whole file is read again.
-bool FileMatchesPieces(HANDLE file, std::uint64_t length, const PieceDigestList& pieces);
+// True when the file behind the handle is exactly length bytes with the given SHA-256. Reads
+// from the start through this handle only, so what is checked is what the handle holds.
+bool FileMatchesDigest(HANDLE file, std::uint64_t length, const Sha256::Digest& expected);

@@ -3,16 +3,12 @@
 #include <cstdint>
 #include <utility>
 
-#include "net/background_hasher.h"
 #include "net/held_file_check.h"
-#include "net/piece_digests.h"
+#include "net/sha256.h"
 
 namespace {
 
-// Pieces of this size are read and written one at a time; they are gathered into the
-// hasher's buffers, which go to the hashing thread when full.
 constexpr DWORD kReadBytes = 8192;
-static_assert(BackgroundHasher::kBufferBytes % kReadBytes == 0, "reads fill buffers exactly");
 // Longest Content-Length text worth reading: 20 digits hold every 64-bit value.
 constexpr DWORD kContentLengthUnits = 32;
 
@@ -107,7 +103,7 @@ bool CloseWriter(UniqueHandle& writer) { return CloseHandle(writer.release()) !=
 // From creation on, other processes may read the file but not write, rename or delete it.
 // The writer must be closed before the file can run; the read handle that replaces it shares
 // reading only, and whatever another process did in between either keeps that open from
-// succeeding or shows in the check of every piece.
+// succeeding or shows in the digest.
 bool SaveBody(HINTERNET request, const std::string& savePath, const ProgressCallback& progress,
               UniqueHandle* heldFile, std::string& errorMessage) {
     bool hasLength = false;
@@ -129,32 +125,24 @@ bool SaveBody(HINTERNET request, const std::string& savePath, const ProgressCall
     }
     remover.Arm(widePath);
 
-    BackgroundHasher hasher;
-    std::uint8_t* buffer = hasher.NextBuffer();
-    std::size_t filled = 0;
+    Sha256 hash;
     std::uint64_t received = 0;
+    std::uint8_t buffer[kReadBytes];
     for (;;) {
         DWORD read = 0;
-        if (!WinHttpReadData(request, buffer + filled, kReadBytes, &read)) {
+        if (!WinHttpReadData(request, buffer, kReadBytes, &read)) {
             return Fail(errorMessage, kReadFailed);
-        }
-        received += read;
-        if (hasLength && received > expected) {
-            return Fail(errorMessage, kTooLong);
-        }
-        // Each piece goes to disk as it arrives, so a run ended half way leaves what came.
-        if (read > 0 && !WriteAll(writer.get(), buffer + filled, read)) {
-            return Fail(errorMessage, kWriteFailed);
-        }
-        filled += read;
-        // A full buffer, or the last one, goes to the hasher.
-        if (filled > 0 && (read == 0 || filled + kReadBytes > BackgroundHasher::kBufferBytes)) {
-            hasher.Submit(filled);
-            filled = 0;
-            buffer = read == 0 ? nullptr : hasher.NextBuffer();
         }
         if (read == 0) {
             break;
+        }
+        if (!WriteAll(writer.get(), buffer, read)) {
+            return Fail(errorMessage, kWriteFailed);
+        }
+        hash.Update(buffer, read);
+        received += read;
+        if (hasLength && received > expected) {
+            return Fail(errorMessage, kTooLong);
         }
         if (progress) {
             progress(received, expected);
@@ -164,18 +152,18 @@ bool SaveBody(HINTERNET request, const std::string& savePath, const ProgressCall
     if (hasLength && received != expected) {
         return Fail(errorMessage, kIncomplete);
     }
-    const PieceDigestList arrived = hasher.Finish();
+    const Sha256::Digest arrived = hash.Finish();
 
     if (!CloseWriter(writer)) {
         return Fail(errorMessage, kCloseFailed);
     }
     UniqueHandle reader =
         AdoptHandle(CreateFileW(widePath.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
-                                OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+                                OPEN_EXISTING, FILE_FLAG_SEQUENTIAL_SCAN, nullptr));
     if (!reader) {
         return Fail(errorMessage, kReopenFailed);
     }
-    if (!FileMatchesPieces(reader.get(), received, arrived)) {
+    if (!FileMatchesDigest(reader.get(), received, arrived)) {
         return Fail(errorMessage, kChangedOnDisk);
     }
     remover.Keep();

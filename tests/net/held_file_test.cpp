@@ -5,7 +5,6 @@
 
 #include "net/download.h"
 #include "net/held_file_check.h"
-#include "net/piece_digests.h"
 #include "net/unique_handle.h"
 #include "tests/net/server_test_support.h"
 
@@ -116,19 +115,19 @@ struct DiskChange {
 // after the writer let go must be refused, wherever it lies.
 TEST(HeldFile, CheckRefusesAFileThatDiffersFromWhatArrived) {
     constexpr std::size_t kNone = std::string::npos;
-    const std::size_t length = 2 * kDigestPieceBytes + 1000;
+    const std::size_t length = 2 * (256 * 1024) + 1000;
     const DiskChange kChanges[] = {
         {"unchanged", kNone, 0, true},
         {"first byte", 0, 0, false},
-        {"last byte of a whole piece", kDigestPieceBytes - 1, 0, false},
-        {"in the short last piece", length - 1, 0, false},
+        {"last byte of a whole read", 256 * 1024 - 1, 0, false},
+        {"last byte", length - 1, 0, false},
         {"one byte cut off", kNone, -1, false},
         {"one byte added", kNone, 1, false},
     };
     const std::string arrived = PatternBytes(length);
-    PieceDigests digests;
-    digests.Update(reinterpret_cast<const std::uint8_t*>(arrived.data()), arrived.size());
-    const PieceDigestList pieces = digests.Finish();
+    Sha256 hash;
+    hash.Update(arrived.data(), arrived.size());
+    const Sha256::Digest digest = hash.Finish();
 
     for (const DiskChange& change : kChanges) {
         std::string onDisk = arrived;
@@ -146,7 +145,7 @@ TEST(HeldFile, CheckRefusesAFileThatDiffersFromWhatArrived) {
             AdoptHandle(CreateFileW(Widen(path).c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
                                     OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
         ASSERT_TRUE(file) << change.name;
-        EXPECT_EQ(FileMatchesPieces(file.get(), length, pieces), change.matches) << change.name;
+        EXPECT_EQ(FileMatchesDigest(file.get(), length, digest), change.matches) << change.name;
     }
 }
 
