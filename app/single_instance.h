@@ -1,6 +1,6 @@
 #pragma once
 
-#include "net/unique_handle.h"
+#include "common/unique_handle.h"
 
 // Takes the installer's mutex in this logon session. When another installer already holds
 // it, brings that one's window to the front if it is shown and returns false: this start

@@ -35,11 +35,11 @@
 #include "app/window_painting.h"
 #include "bench/unthrottled_sink.h"
 #include "bench/wininet_loop.h"
+#include "common/unique_handle.h"
 #include "install/setup_signature.h"
 #include "net/download.h"
 #include "net/proxy_choice.h"
 #include "net/sha256.h"
-#include "net/unique_handle.h"
 #include "net/url.h"
 #include "net/winhttp_handle.h"
 

@@ -10,7 +10,7 @@
 #include <cstdio>
 #include <string>
 
-#include "net/unique_handle.h"
+#include "common/unique_handle.h"
 
 namespace {
 

@@ -15,7 +15,7 @@
 #include <string>
 #include <type_traits>
 
-#include "net/unique_handle.h"
+#include "common/unique_handle.h"
 
 namespace {
 

@@ -5,7 +5,7 @@
 #include <memory>
 #include <vector>
 
-#include "net/unique_handle.h"
+#include "common/unique_handle.h"
 
 namespace {
 

@@ -4,13 +4,13 @@
 #include <utility>
 
 #include "app/progress_sink.h"
+#include "common/unique_handle.h"
 #include "generated/vendor_urls.h"
 #include "install/error_dialogs.h"
 #include "install/setup_signature.h"
 #include "install/version_gate.h"
 #include "install/webview2_probe.h"
 #include "net/download.h"
-#include "net/unique_handle.h"
 
 namespace {
 

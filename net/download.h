@@ -2,8 +2,8 @@
 
 #include <string>
 
+#include "common/unique_handle.h"
 #include "net/progress_callback.h"
-#include "net/unique_handle.h"
 
 // Fetches an https URL with GET (following at most two redirects) into savePath, a UTF-8
 // file name. On failure returns false, replaces errorMessage with one fixed English text

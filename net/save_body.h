@@ -5,8 +5,8 @@
 
 #include <string>
 
+#include "common/unique_handle.h"
 #include "net/progress_callback.h"
-#include "net/unique_handle.h"
 
 // Streams the body of a 200 response into savePath (UTF-8), then proves that the bytes on
 // disk are the ones that arrived, reading through a handle that keeps other processes from

@@ -6,7 +6,7 @@
 #include <string>
 #include <utility>
 
-#include "net/unique_handle.h"
+#include "common/unique_handle.h"
 #include "record/record_scanner.h"
 
 namespace {

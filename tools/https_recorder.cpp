@@ -7,7 +7,7 @@
 #include <memory>
 #include <string>
 
-#include "net/unique_handle.h"
+#include "common/unique_handle.h"
 
 namespace {
 

@@ -7,7 +7,7 @@
 #include <cwchar>
 #include <string>
 
-#include "net/unique_handle.h"
+#include "common/unique_handle.h"
 
 namespace {
 

@@ -22,7 +22,7 @@
 #include <string>
 #include <vector>
 
-#include "net/unique_handle.h"
+#include "common/unique_handle.h"
 
 namespace {
 

@@ -7,7 +7,7 @@
 
 #include <cstdint>
 
-#include "net/unique_handle.h"
+#include "common/unique_handle.h"
 #include "tests/app/window_thread.h"
 
 namespace {

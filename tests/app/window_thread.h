@@ -4,7 +4,7 @@
 #include <commctrl.h>
 
 #include "app/progress_sink.h"
-#include "net/unique_handle.h"
+#include "common/unique_handle.h"
 
 // A shown window of the given procedure with the installer's kind of progress bar, owned
 // and pumped by a thread of its own, as the main thread does while the worker reports.

@@ -9,7 +9,7 @@
 #include <sstream>
 #include <string>
 
-#include "net/unique_handle.h"
+#include "common/unique_handle.h"
 #include "tests/net/server_test_support.h"
 
 namespace {

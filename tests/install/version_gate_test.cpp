@@ -9,7 +9,7 @@
 #include <type_traits>
 #include <vector>
 
-#include "net/unique_handle.h"
+#include "common/unique_handle.h"
 
 namespace {
 

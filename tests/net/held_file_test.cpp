@@ -3,9 +3,9 @@
 #include <cstdint>
 #include <string>
 
+#include "common/unique_handle.h"
 #include "net/download.h"
 #include "net/held_file_check.h"
-#include "net/unique_handle.h"
 #include "tests/net/server_test_support.h"
 
 namespace {

@@ -5,9 +5,9 @@
 #include <cstdlib>
 #include <string>
 
+#include "common/unique_handle.h"
 #include "install/setup_signature.h"
 #include "installer_path.h"
-#include "net/unique_handle.h"
 
 namespace {
 

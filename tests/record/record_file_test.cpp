@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-#include "net/unique_handle.h"
+#include "common/unique_handle.h"
 #include "record/record_file.h"
 #include "tests/record/record_test_support.h"
 
