@@ -94,19 +94,19 @@ halvex_make_signing_certs() {
     local dir=$1/certs/signing
     [ -f "$dir/untrusted-chain.pem" ] && return 0
     mkdir -p "$dir"
-    local spec name cn issuer usage
-    for spec in "ca|Halvex Test Code Signing CA" "untrusted-ca|Halvex Untrusted Code Signing CA"; do
-        IFS='|' read -r name cn <<<"$spec"
+    local cert name cn issuer usage
+    for cert in "ca|Halvex Test Code Signing CA" "untrusted-ca|Halvex Untrusted Code Signing CA"; do
+        IFS='|' read -r name cn <<<"$cert"
         openssl req -x509 -newkey rsa:2048 -nodes -days 3650 -subj "/CN=$cn" \
             -addext "basicConstraints=critical,CA:TRUE" -addext "keyUsage=critical,keyCertSign" \
             -keyout "$dir/$name.key" -out "$dir/$name.pem" 2>/dev/null
     done
     openssl x509 -in "$dir/ca.pem" -outform DER -out "$dir/ca.der"
-    for spec in "publisher|Halvex Test Publisher|ca|codeSigning" \
+    for cert in "publisher|Halvex Test Publisher|ca|codeSigning" \
         "other|Halvex Other Publisher|ca|codeSigning" \
         "no-usage|Halvex Test Publisher|ca|serverAuth" \
         "untrusted|Halvex Test Publisher|untrusted-ca|codeSigning"; do
-        IFS='|' read -r name cn issuer usage <<<"$spec"
+        IFS='|' read -r name cn issuer usage <<<"$cert"
         openssl req -newkey rsa:2048 -nodes -subj "/CN=$cn" \
             -keyout "$dir/$name.key" -out "$dir/$name.csr" 2>/dev/null
         printf 'basicConstraints=CA:FALSE\nkeyUsage=critical,digitalSignature\nextendedKeyUsage=%s\n' \
