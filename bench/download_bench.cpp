@@ -39,7 +39,7 @@
 #include "install/setup_signature.h"
 #include "net/download.h"
 #include "net/proxy_choice.h"
-#include "net/sha256.h"
+#include "common/sha256.h"
 #include "net/url.h"
 #include "net/winhttp_handle.h"
 
@@ -377,7 +377,7 @@ int RunSignature(const wchar_t* path, const std::wstring& publisher) {
     const Stopwatch clock;
     // The worker's own condition: an empty pin checks nothing.
     const bool accepted =
-        publisher.empty() || IsSignedByPublisher(file.get(), path, publisher.c_str());
+        publisher.empty() || IsSignedByPublisher(file.get(), path, publisher.c_str(), "");
     const double seconds = clock.Seconds();
     std::printf("mode=signature pinned=%d ok=%d bytes=%lld seconds=%.6f mbps=%.2f\n",
                 publisher.empty() ? 0 : 1, accepted ? 1 : 0, static_cast<long long>(size.QuadPart),

@@ -1,12 +1,10 @@
 #include "install/error_dialogs.h"
 
-#include <shellapi.h>
-
 #include "generated/vendor_urls.h"
+#include "install/open_as_user.h"
 
 void ShowErrorWithSupportLink(HWND owner, const std::wstring& message) {
     if (MessageBoxW(owner, message.c_str(), L"系统提示", MB_OKCANCEL | MB_ICONERROR) == IDOK) {
-        // Nothing waits for the browser, and a failure to start it is not reported.
-        (void)ShellExecuteW(nullptr, L"open", kSupportUrl, nullptr, nullptr, SW_SHOWNORMAL);
+        OpenAsDesktopUser(kSupportUrl);
     }
 }

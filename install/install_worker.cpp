@@ -1,11 +1,11 @@
 #include "install/install_worker.h"
 
 #include <string>
-#include <utility>
 
 #include "app/progress_sink.h"
 #include "common/unique_handle.h"
 #include "generated/vendor_urls.h"
+#include "install/clean_room.h"
 #include "install/error_dialogs.h"
 #include "install/setup_signature.h"
 #include "install/version_gate.h"
@@ -24,11 +24,10 @@ constexpr wchar_t kDownloadFailedText[] = L"下载失败，请检查网络连接
 constexpr wchar_t kLaunchFailedText[] = L"安装程序启动失败，请检查安装包或联系客服。";
 
 // Each byte becomes one UTF-16 unit; the name is ASCII, so no code page is involved.
-std::wstring Widen(const std::string& bytes) {
+std::wstring Widen(const char* bytes) {
     std::wstring wide;
-    wide.reserve(bytes.size());
-    for (const char byte : bytes) {
-        wide.push_back(static_cast<wchar_t>(static_cast<unsigned char>(byte)));
+    for (const char* byte = bytes; *byte != '\0'; ++byte) {
+        wide.push_back(static_cast<wchar_t>(static_cast<unsigned char>(*byte)));
     }
     return wide;
 }
@@ -40,17 +39,28 @@ bool NeedsExtension(const std::wstring& name) {
            name.compare(name.size() - extension.size(), extension.size(), extension) != 0;
 }
 
-// Starts the setup program with no arguments and waits for it without limit. The held
-// read handle keeps other processes from rewriting the file until the process exists;
-// it is let go right after, so the setup program owns its file and it can be deleted.
-bool RunSetupProgram(const std::wstring& launchName, UniqueHandle heldFile) {
+// The downloader takes its save path in UTF-8.
+bool ToUtf8(const std::wstring& wide, std::string& narrow) {
+    const int bytes =
+        WideCharToMultiByte(CP_UTF8, WC_ERR_INVALID_CHARS, wide.data(),
+                            static_cast<int>(wide.size()), nullptr, 0, nullptr, nullptr);
+    if (bytes <= 0) {
+        return false;
+    }
+    narrow.resize(static_cast<std::size_t>(bytes));
+    return WideCharToMultiByte(CP_UTF8, WC_ERR_INVALID_CHARS, wide.data(),
+                               static_cast<int>(wide.size()), &narrow[0], bytes, nullptr,
+                               nullptr) == bytes;
+}
+
+// Starts the setup program by its full path, in its own folder, with no arguments, and
+// waits for it without limit.
+bool RunSetupProgram(const std::wstring& launchName, const std::wstring& folder) {
     STARTUPINFOW startup{};
     startup.cb = sizeof(startup);
     PROCESS_INFORMATION created{};
-    const BOOL started = CreateProcessW(launchName.c_str(), nullptr, nullptr, nullptr, FALSE, 0,
-                                        nullptr, nullptr, &startup, &created);
-    heldFile.reset();
-    if (!started) {
+    if (!CreateProcessW(launchName.c_str(), nullptr, nullptr, nullptr, FALSE, 0, nullptr,
+                        folder.c_str(), &startup, &created)) {
         return false;
     }
     // Declared thread first so the process handle is closed first.
@@ -58,6 +68,48 @@ bool RunSetupProgram(const std::wstring& launchName, UniqueHandle heldFile) {
     const UniqueHandle process = AdoptHandle(created.hProcess);
     (void)WaitForSingleObject(process.get(), INFINITE);
     return true;
+}
+
+enum class Outcome { kDownloadFailed, kLaunchFailed, kRan };
+
+// Everything that touches the clean room, so that it is gone, with the setup program, before
+// any box is shown.
+Outcome DownloadAndRun(HWND mainWindow, const std::string& url) {
+    const CleanRoom room = MakeCleanRoom();
+    if (!room) {
+        return Outcome::kDownloadFailed;
+    }
+    const std::wstring downloadedName = *room + L"\\" + Widen(kSaveName);
+    std::string savePath;
+    if (!ToUtf8(downloadedName, savePath)) {
+        return Outcome::kDownloadFailed;
+    }
+    std::string errorText;
+    // Declared after the room, so it lets go of the file before the room is removed.
+    UniqueHandle heldFile;
+    if (!DownloadFile(url, savePath, errorText, MakeProgressSink(mainWindow), &heldFile)) {
+        return Outcome::kDownloadFailed;
+    }
+
+    // Checked through the held handle, so what is checked is what will run. A setup program
+    // without the pinned publisher's signature is neither run nor kept.
+    if (kSetupPublisher[0] != L'\0' && !IsSignedByPublisher(heldFile.get(), downloadedName.c_str(),
+                                                            kSetupPublisher, kSetupPublisherKeys)) {
+        return Outcome::kDownloadFailed;
+    }
+
+    std::wstring launchName = downloadedName;
+    if (NeedsExtension(downloadedName)) {
+        launchName += kRequiredExtension;
+        // A held file cannot be renamed; the fixed save name never takes this road.
+        heldFile.reset();
+        (void)MoveFileW(downloadedName.c_str(), launchName.c_str());
+    }
+
+    (void)ShowWindow(mainWindow, SW_HIDE);
+    // The held handle keeps every other process from writing, renaming or deleting the file
+    // until the setup program has exited; it goes on return, just before the room.
+    return RunSetupProgram(launchName, *room) ? Outcome::kRan : Outcome::kLaunchFailed;
 }
 
 }  // namespace
@@ -73,38 +125,15 @@ void InstallWorker(HWND mainWindow) {
         url = std::string(kDownloadOrigin) + kRuntimeMissingPath;
     }
 
-    const std::string saveName = kSaveName;
-    std::string errorText;
-    UniqueHandle heldFile;
-    if (!DownloadFile(url, saveName, errorText, MakeProgressSink(mainWindow), &heldFile)) {
-        ShowErrorWithSupportLink(mainWindow, kDownloadFailedText);
-        return;
-    }
-
-    const std::wstring downloadedName = Widen(saveName);
-    // Checked through the held handle, so what is checked is what will run. A setup program
-    // without the pinned publisher's signature is neither run nor kept.
-    if (kSetupPublisher[0] != L'\0' &&
-        !IsSignedByPublisher(heldFile.get(), downloadedName.c_str(), kSetupPublisher)) {
-        heldFile.reset();
-        (void)DeleteFileW(downloadedName.c_str());
-        ShowErrorWithSupportLink(mainWindow, kDownloadFailedText);
-        return;
-    }
-
-    std::wstring launchName = downloadedName;
-    if (NeedsExtension(downloadedName)) {
-        launchName += kRequiredExtension;
-        // A held file cannot be renamed; the fixed save name never takes this road.
-        heldFile.reset();
-        (void)MoveFileW(downloadedName.c_str(), launchName.c_str());
-    }
-
-    (void)ShowWindow(mainWindow, SW_HIDE);
-    if (RunSetupProgram(launchName, std::move(heldFile))) {
-        (void)DeleteFileW(launchName.c_str());
-    } else {
-        ShowErrorWithSupportLink(mainWindow, kLaunchFailedText);
+    switch (DownloadAndRun(mainWindow, url)) {
+        case Outcome::kDownloadFailed:
+            ShowErrorWithSupportLink(mainWindow, kDownloadFailedText);
+            return;
+        case Outcome::kLaunchFailed:
+            ShowErrorWithSupportLink(mainWindow, kLaunchFailedText);
+            break;
+        case Outcome::kRan:
+            break;
     }
     (void)PostMessageW(mainWindow, WM_CLOSE, 0, 0);
 }

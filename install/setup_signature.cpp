@@ -1,13 +1,23 @@
+// The chain parameters' revocation time-out is among the extra fields.
+#define CERT_CHAIN_PARA_HAS_EXTRA_FIELDS
 #include "install/setup_signature.h"
 
 #include <softpub.h>
 #include <wincrypt.h>
 #include <wintrust.h>
 
+#include <cstring>
 #include <memory>
 #include <string>
+#include <vector>
+
+#include "common/local_memory.h"
+#include "common/sha256.h"
 
 namespace {
+
+// Total for every revocation fetch of one chain; offline, the answer is "unknown".
+constexpr DWORD kRevocationTimeoutMs = 3000;
 
 // The state WinVerifyTrust keeps after WTD_STATEACTION_VERIFY; it is closed on every path.
 struct TrustStateCloser {
@@ -24,22 +34,91 @@ struct ChainCloser {
 };
 using UniqueChain = std::unique_ptr<const CERT_CHAIN_CONTEXT, ChainCloser>;
 
-std::wstring SimpleDisplayName(PCCERT_CONTEXT certificate) {
-    const DWORD size =
-        CertGetNameStringW(certificate, CERT_NAME_SIMPLE_DISPLAY_TYPE, 0, nullptr, nullptr, 0);
-    if (size <= 1) {
+// The subject's one common name; empty when it has none or several. Windows' display name
+// would fall back to the organisational unit, the organisation or an e-mail address.
+std::wstring CommonName(PCCERT_CONTEXT certificate) {
+    CERT_NAME_INFO* decoded = nullptr;
+    DWORD size = 0;
+    const CERT_NAME_BLOB& subject = certificate->pCertInfo->Subject;
+    if (!CryptDecodeObjectEx(X509_ASN_ENCODING, X509_UNICODE_NAME, subject.pbData, subject.cbData,
+                             CRYPT_DECODE_ALLOC_FLAG, nullptr, &decoded, &size)) {
         return {};
     }
-    std::wstring name(size, L'\0');
-    (void)CertGetNameStringW(certificate, CERT_NAME_SIMPLE_DISPLAY_TYPE, 0, nullptr, name.data(),
-                             size);
-    name.resize(size - 1);
-    return name;
+    const UniqueLocal<CERT_NAME_INFO> name(decoded);
+    std::wstring commonName;
+    int found = 0;
+    for (DWORD i = 0; i < name->cRDN; ++i) {
+        const CERT_RDN& rdn = name->rgRDN[i];
+        for (DWORD j = 0; j < rdn.cRDNAttr; ++j) {
+            const CERT_RDN_ATTR& attribute = rdn.rgRDNAttr[j];
+            if (std::strcmp(attribute.pszObjId, szOID_COMMON_NAME) == 0) {
+                ++found;
+                // By its length, so a name with an embedded NUL never equals the pin; the
+                // length may count the terminator.
+                commonName.assign(reinterpret_cast<const wchar_t*>(attribute.Value.pbData),
+                                  attribute.Value.cbData / sizeof(wchar_t));
+                if (!commonName.empty() && commonName.back() == L'\0') {
+                    commonName.pop_back();
+                }
+            }
+        }
+    }
+    return found == 1 ? commonName : std::wstring();
+}
+
+bool ListHas(const char* list, const std::string& item) {
+    const std::string all = std::string(";") + list + ";";
+    return all.find(";" + item + ";") != std::string::npos;
+}
+
+// SHA-256 of the certificate's DER SubjectPublicKeyInfo, as `openssl pkey -pubin -outform
+// der | sha256sum` gives it.
+bool HasPinnedKey(PCCERT_CONTEXT certificate, const char* publisherKeys) {
+    BYTE* encoded = nullptr;
+    DWORD size = 0;
+    if (!CryptEncodeObjectEx(X509_ASN_ENCODING, X509_PUBLIC_KEY_INFO,
+                             &certificate->pCertInfo->SubjectPublicKeyInfo, CRYPT_ENCODE_ALLOC_FLAG,
+                             nullptr, &encoded, &size)) {
+        return false;
+    }
+    const UniqueLocal<BYTE> keyInfo(encoded);
+    Sha256 hash;
+    hash.Update(keyInfo.get(), size);
+    constexpr char kHex[] = "0123456789abcdef";
+    std::string hex;
+    for (const std::uint8_t byte : hash.Finish()) {
+        hex += kHex[byte >> 4];
+        hex += kHex[byte & 0x0f];
+    }
+    return ListHas(publisherKeys, hex);
+}
+
+// In the signer's own certificate: without the extension the chain engine counts a
+// certificate as good for every usage.
+bool HasCodeSigningUsage(PCCERT_CONTEXT certificate) {
+    DWORD size = 0;
+    if (!CertGetEnhancedKeyUsage(certificate, CERT_FIND_EXT_ONLY_ENHKEY_USAGE_FLAG, nullptr,
+                                 &size)) {
+        return false;
+    }
+    std::vector<BYTE> buffer(size);
+    auto* usage = reinterpret_cast<CERT_ENHKEY_USAGE*>(buffer.data());
+    if (!CertGetEnhancedKeyUsage(certificate, CERT_FIND_EXT_ONLY_ENHKEY_USAGE_FLAG, usage, &size)) {
+        return false;
+    }
+    for (DWORD i = 0; i < usage->cUsageIdentifier; ++i) {
+        if (std::strcmp(usage->rgpszUsageIdentifier[i], szOID_PKIX_KP_CODE_SIGNING) == 0) {
+            return true;
+        }
+    }
+    return false;
 }
 
 // Wine's WinVerifyTrust accepts a signer that chains to no trusted root or lacks the
 // code-signing usage, so the signer's chain is built again for that usage and judged by the
 // Authenticode policy, at the time the signature is verified against (its timestamp if any).
+// The machine's engine: a root an unelevated process put in the user's store does not count.
+// Revocation of everything but the root is checked; "revoked" refuses, "unknown" does not.
 bool ChainsToTrustedCodeSigningRoot(const CRYPT_PROVIDER_SGNR& signer, PCCERT_CONTEXT leaf) {
     LPSTR codeSigning[] = {const_cast<LPSTR>(szOID_PKIX_KP_CODE_SIGNING)};
     CERT_CHAIN_PARA parameters{};
@@ -47,15 +126,23 @@ bool ChainsToTrustedCodeSigningRoot(const CRYPT_PROVIDER_SGNR& signer, PCCERT_CO
     parameters.RequestedUsage.dwType = USAGE_MATCH_TYPE_AND;
     parameters.RequestedUsage.Usage.cUsageIdentifier = 1;
     parameters.RequestedUsage.Usage.rgpszUsageIdentifier = codeSigning;
+    parameters.dwUrlRetrievalTimeout = kRevocationTimeoutMs;
     FILETIME verifyAsOf = signer.sftVerifyAsOf;
     PCCERT_CHAIN_CONTEXT built = nullptr;
-    if (!CertGetCertificateChain(nullptr, leaf, &verifyAsOf, leaf->hCertStore, &parameters,
-                                 CERT_CHAIN_CACHE_ONLY_URL_RETRIEVAL, nullptr, &built)) {
+    if (!CertGetCertificateChain(HCCE_LOCAL_MACHINE, leaf, &verifyAsOf, leaf->hCertStore,
+                                 &parameters,
+                                 CERT_CHAIN_REVOCATION_CHECK_CHAIN_EXCLUDE_ROOT |
+                                     CERT_CHAIN_REVOCATION_ACCUMULATIVE_TIMEOUT,
+                                 nullptr, &built)) {
         return false;
     }
     const UniqueChain chain(built);
+    if ((chain->TrustStatus.dwErrorStatus & CERT_TRUST_IS_REVOKED) != 0) {
+        return false;
+    }
     CERT_CHAIN_POLICY_PARA policy{};
     policy.cbSize = sizeof(policy);
+    policy.dwFlags = CERT_CHAIN_POLICY_IGNORE_ALL_REV_UNKNOWN_FLAGS;
     CERT_CHAIN_POLICY_STATUS status{};
     status.cbSize = sizeof(status);
     return CertVerifyCertificateChainPolicy(CERT_CHAIN_POLICY_AUTHENTICODE, chain.get(), &policy,
@@ -65,12 +152,14 @@ bool ChainsToTrustedCodeSigningRoot(const CRYPT_PROVIDER_SGNR& signer, PCCERT_CO
 
 }  // namespace
 
-bool IsSignedByPublisher(HANDLE file, const wchar_t* path, const wchar_t* publisher) {
+bool IsSignedByPublisher(HANDLE file, const wchar_t* path, const wchar_t* publisher,
+                         const char* publisherKeys) {
     WINTRUST_FILE_INFO fileInfo{};
     fileInfo.cbStruct = sizeof(fileInfo);
     fileInfo.pcwszFilePath = path;
     fileInfo.hFile = file;
 
+    // Offline and without revocation: the chain check below does both, bounded.
     WINTRUST_DATA data{};
     data.cbStruct = sizeof(data);
     data.dwUIChoice = WTD_UI_NONE;
@@ -91,12 +180,15 @@ bool IsSignedByPublisher(HANDLE file, const wchar_t* path, const wchar_t* publis
     if (provider == nullptr) {
         return false;
     }
+    // The primary signer only, never another certificate the signature happens to carry.
     const CRYPT_PROVIDER_SGNR* signer = WTHelperGetProvSignerFromChain(provider, 0, FALSE, 0);
     if (signer == nullptr || signer->csCertChain == 0 || signer->pasCertChain == nullptr ||
         signer->pasCertChain[0].pCert == nullptr) {
         return false;
     }
     const PCCERT_CONTEXT leaf = signer->pasCertChain[0].pCert;
-    const std::wstring name = SimpleDisplayName(leaf);
-    return !name.empty() && name == publisher && ChainsToTrustedCodeSigningRoot(*signer, leaf);
+    const std::wstring name = CommonName(leaf);
+    return !name.empty() && name == publisher &&
+           (publisherKeys[0] == '\0' || HasPinnedKey(leaf, publisherKeys)) &&
+           HasCodeSigningUsage(leaf) && ChainsToTrustedCodeSigningRoot(*signer, leaf);
 }

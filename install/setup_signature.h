@@ -3,7 +3,12 @@
 #include <windows.h>
 
 // True only when the file open as `file` (named `path`) carries a valid Authenticode
-// signature whose signer chains to a trusted root for code signing and whose leaf
-// certificate's simple display name is exactly `publisher`. Checks offline, without UI and
-// without revocation; reads the file through `file`, so what is checked is what is held.
-bool IsSignedByPublisher(HANDLE file, const wchar_t* path, const wchar_t* publisher);
+// signature whose primary signer's certificate has exactly `publisher` as its common name,
+// the code-signing usage in its own extended key usage, one of `publisherKeys` as its key
+// (when that list is not empty), and a chain to a root the machine trusts for code signing
+// in which no certificate is reported revoked. `publisherKeys`: lower-case hex SHA-256
+// digests of DER SubjectPublicKeyInfo, separated by ';'. Reads the file through `file`, so
+// what is checked is what is held. Only the revocation check may use the network, within a
+// few seconds; revocation that cannot be determined does not refuse.
+bool IsSignedByPublisher(HANDLE file, const wchar_t* path, const wchar_t* publisher,
+                         const char* publisherKeys);

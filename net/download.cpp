@@ -8,6 +8,7 @@
 #include <new>
 #include <utility>
 
+#include "net/download_failure.h"
 #include "net/proxy_choice.h"
 #include "net/save_body.h"
 #include "net/url.h"
@@ -45,11 +46,6 @@ enum class Outcome { kFailed, kRedirected, kSaved };
 
 bool IsRedirect(DWORD status) {
     return status == 301 || status == 302 || status == 303 || status == 307 || status == 308;
-}
-
-bool Fail(std::string& errorMessage, const std::string& message) {
-    errorMessage = message;
-    return false;
 }
 
 bool OpenExchange(const std::wstring& host, int port, const std::wstring& path, Exchange& exchange,

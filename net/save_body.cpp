@@ -3,8 +3,7 @@
 #include <cstdint>
 #include <utility>
 
-#include "net/held_file_check.h"
-#include "net/sha256.h"
+#include "net/download_failure.h"
 
 namespace {
 
@@ -20,7 +19,6 @@ constexpr char kCloseFailed[] = "failed to close save file";
 constexpr char kIncomplete[] = "download incomplete";
 constexpr char kTooLong[] = "download longer than Content-Length";
 constexpr char kReopenFailed[] = "failed to reopen save file";
-constexpr char kChangedOnDisk[] = "save file changed after download";
 
 // Deletes the partly written save file on every path that does not keep it. Declared
 // before the file's handle, so the handle is closed first.
@@ -40,11 +38,6 @@ class FileRemover {
   private:
     const wchar_t* path_ = nullptr;
 };
-
-bool Fail(std::string& errorMessage, const char* message) {
-    errorMessage = message;
-    return false;
-}
 
 // Content-Length read as text, so bodies of 4 GiB and more are counted right. Absent
 // gives hasLength false; present but not a plain 64-bit decimal gives false.
@@ -102,8 +95,8 @@ bool CloseWriter(UniqueHandle& writer) { return CloseHandle(writer.release()) !=
 
 // From creation on, other processes may read the file but not write, rename or delete it.
 // The writer must be closed before the file can run; the read handle that replaces it shares
-// reading only, and whatever another process did in between either keeps that open from
-// succeeding or shows in the digest.
+// reading only. In the moment between the two only the folder's security keeps others out,
+// and the signature check reads through the read handle.
 bool SaveBody(HINTERNET request, const std::string& savePath, const ProgressCallback& progress,
               UniqueHandle* heldFile, std::string& errorMessage) {
     bool hasLength = false;
@@ -125,7 +118,6 @@ bool SaveBody(HINTERNET request, const std::string& savePath, const ProgressCall
     }
     remover.Arm(widePath);
 
-    Sha256 hash;
     std::uint64_t received = 0;
     std::uint8_t buffer[kReadBytes];
     for (;;) {
@@ -139,7 +131,6 @@ bool SaveBody(HINTERNET request, const std::string& savePath, const ProgressCall
         if (!WriteAll(writer.get(), buffer, read)) {
             return Fail(errorMessage, kWriteFailed);
         }
-        hash.Update(buffer, read);
         received += read;
         if (hasLength && received > expected) {
             return Fail(errorMessage, kTooLong);
@@ -152,19 +143,15 @@ bool SaveBody(HINTERNET request, const std::string& savePath, const ProgressCall
     if (hasLength && received != expected) {
         return Fail(errorMessage, kIncomplete);
     }
-    const Sha256::Digest arrived = hash.Finish();
 
     if (!CloseWriter(writer)) {
         return Fail(errorMessage, kCloseFailed);
     }
     UniqueHandle reader =
         AdoptHandle(CreateFileW(widePath.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
-                                OPEN_EXISTING, FILE_FLAG_SEQUENTIAL_SCAN, nullptr));
+                                OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
     if (!reader) {
         return Fail(errorMessage, kReopenFailed);
-    }
-    if (!FileMatchesDigest(reader.get(), received, arrived)) {
-        return Fail(errorMessage, kChangedOnDisk);
     }
     remover.Keep();
     if (heldFile != nullptr) {

@@ -87,35 +87,60 @@ halvex_make_certs() {
     cat "$dir/server.crt" "$dir/server.key" >"$dir/server.pem"
 }
 
-# Test code-signing CA (trusted in the prefix like the TLS one) and the certificates the
-# signature tests sign with: the test publisher, another publisher of the same CA, the test
-# publisher's name without the code-signing usage, and under a CA nobody trusts.
+# SHA-256 of a certificate's DER SubjectPublicKeyInfo: what HALVEX_SETUP_PUBLISHER_KEYS pins.
+halvex_spki_sha256() {
+    openssl x509 -in "$1" -noout -pubkey | openssl pkey -pubin -outform DER | sha256sum | cut -d' ' -f1
+}
+
+# Test code-signing CAs (one trusted in the prefix like the TLS one, one nobody trusts, an
+# intermediate under the trusted one) and the certificates the signature tests sign with.
+# Each differs from "publisher" (the pinned name and key) in one respect only, so it is that
+# respect that decides: "second" (the second pinned key), "impostor" (the name, another key),
+# "other" (another name), "no-usage" (server use only), "no-eku" (no usage extension),
+# "no-cn" (the name as the unit, no common name), "untrusted" (an untrusted root) and
+# "intermediate" (reached through an intermediate CA that the signature carries).
 halvex_make_signing_certs() {
     local dir=$1/certs/signing
-    [ -f "$dir/untrusted-chain.pem" ] && return 0
+    [ -f "$dir/.keys-v2" ] && return 0
     mkdir -p "$dir"
-    local cert name cn issuer usage
+    local cert name cn issuer usage key subject ext
     for cert in "ca|Halvex Test Code Signing CA" "untrusted-ca|Halvex Untrusted Code Signing CA"; do
         IFS='|' read -r name cn <<<"$cert"
         openssl req -x509 -newkey rsa:2048 -nodes -days 3650 -subj "/CN=$cn" \
-            -addext "basicConstraints=critical,CA:TRUE" -addext "keyUsage=critical,keyCertSign" \
+            -addext "basicConstraints=critical,CA:TRUE" -addext "keyUsage=critical,keyCertSign,cRLSign" \
             -keyout "$dir/$name.key" -out "$dir/$name.pem" 2>/dev/null
     done
     openssl x509 -in "$dir/ca.pem" -outform DER -out "$dir/ca.der"
-    for cert in "publisher|Halvex Test Publisher|ca|codeSigning" \
-        "other|Halvex Other Publisher|ca|codeSigning" \
-        "no-usage|Halvex Test Publisher|ca|serverAuth" \
-        "untrusted|Halvex Test Publisher|untrusted-ca|codeSigning"; do
-        IFS='|' read -r name cn issuer usage <<<"$cert"
-        openssl req -newkey rsa:2048 -nodes -subj "/CN=$cn" \
-            -keyout "$dir/$name.key" -out "$dir/$name.csr" 2>/dev/null
-        printf 'basicConstraints=CA:FALSE\nkeyUsage=critical,digitalSignature\nextendedKeyUsage=%s\n' \
-            "$usage" >"$dir/$name.cnf"
+    for key in publisher second impostor intermediate-ca; do
+        openssl genrsa -out "$dir/$key.key" 2048 2>/dev/null
+    done
+    printf 'basicConstraints=critical,CA:TRUE\nkeyUsage=critical,keyCertSign,cRLSign\n' >"$dir/intermediate-ca.cnf"
+    openssl req -new -key "$dir/intermediate-ca.key" -subj "/CN=Halvex Test Intermediate CA" \
+        -out "$dir/intermediate-ca.csr"
+    openssl x509 -req -in "$dir/intermediate-ca.csr" -CA "$dir/ca.pem" -CAkey "$dir/ca.key" \
+        -CAcreateserial -days 3650 -extfile "$dir/intermediate-ca.cnf" -out "$dir/intermediate-ca.pem" 2>/dev/null
+    for cert in "publisher|publisher|/CN=Halvex Test Publisher|ca|codeSigning" \
+        "second|second|/CN=Halvex Test Publisher|ca|codeSigning" \
+        "impostor|impostor|/CN=Halvex Test Publisher|ca|codeSigning" \
+        "other|publisher|/CN=Halvex Other Publisher|ca|codeSigning" \
+        "no-usage|publisher|/CN=Halvex Test Publisher|ca|serverAuth" \
+        "no-eku|publisher|/CN=Halvex Test Publisher|ca|" \
+        "no-cn|publisher|/O=Halvex/OU=Halvex Test Publisher|ca|codeSigning" \
+        "untrusted|publisher|/CN=Halvex Test Publisher|untrusted-ca|codeSigning" \
+        "intermediate|publisher|/CN=Halvex Test Publisher|intermediate-ca|codeSigning"; do
+        IFS='|' read -r name key subject issuer usage <<<"$cert"
+        openssl req -new -key "$dir/$key.key" -subj "$subject" -out "$dir/$name.csr"
+        ext="basicConstraints=CA:FALSE\nkeyUsage=critical,digitalSignature\n"
+        [ -z "$usage" ] || ext="${ext}extendedKeyUsage=$usage\n"
+        printf "$ext" >"$dir/$name.cnf"
         openssl x509 -req -in "$dir/$name.csr" -CA "$dir/$issuer.pem" -CAkey "$dir/$issuer.key" \
             -CAcreateserial -days 3650 -extfile "$dir/$name.cnf" -out "$dir/$name.crt" 2>/dev/null
     done
-    # A signer sends its whole chain; this one leads to a root the prefix does not trust.
+    # A signer sends its whole chain: one leads to a root the prefix does not trust, one
+    # through an intermediate to the trusted root.
     cat "$dir/untrusted.crt" "$dir/untrusted-ca.pem" >"$dir/untrusted-chain.pem"
+    cat "$dir/intermediate.crt" "$dir/intermediate-ca.pem" >"$dir/intermediate-chain.pem"
+    touch "$dir/.keys-v2"
 }
 
 halvex_reg() { wine reg add "$@" /f >/dev/null 2>&1; }

@@ -12,7 +12,8 @@ halvex_install_packages "${HALVEX_PACKAGES[@]}"
 # The end-to-end tests run the real installer against a stand-in server on 127.0.0.1,
 # so the test build compiles that origin in; the port is picked once and then kept. It is
 # named "localhost": Wine checks the host against the certificate's DNS names only.
-# It also pins the test publisher and is signed by it, like a release.
+# It also pins the test publisher by name and by two keys (the second to move to), and is
+# signed by it, like a release.
 e2e_port=$(halvex_cached_port "$build" HALVEX_E2E_PORT)
 halvex_make_certs "$build"
 signing="$build/certs/signing"
@@ -21,6 +22,7 @@ halvex_build "$build" -DHALVEX_BUILD_TESTS=ON -DHALVEX_E2E_PORT:STRING="$e2e_por
     -DHALVEX_DOWNLOAD_ORIGIN="https://localhost:$e2e_port" \
     -DHALVEX_SUPPORT_URL="https://support.halvex.test" \
     -DHALVEX_SETUP_PUBLISHER="Halvex Test Publisher" \
+    -DHALVEX_SETUP_PUBLISHER_KEYS="$(halvex_spki_sha256 "$signing/publisher.crt");$(halvex_spki_sha256 "$signing/second.crt")" \
     -DHALVEX_SIGN_CERT="$signing/publisher.crt" -DHALVEX_SIGN_KEY="$signing/publisher.key"
 
 # A full run also builds with clang and LLD and runs clang-tidy; ctest arguments mean

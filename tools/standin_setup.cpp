@@ -2,6 +2,8 @@
 // line "<command line>\t<current directory>\n" (UTF-8) to the file named by
 // HALVEX_STANDIN_RECORD, shows a window saying what it is for HALVEX_STANDIN_SECONDS
 // seconds (default 3; 0 shows none) and exits with HALVEX_STANDIN_EXIT_CODE (default 0).
+// Given HALVEX_STANDIN_LOAD, it first loads that library by its bare name, as setup
+// programs load theirs: from their own folder first.
 #include <windows.h>
 
 #include <cwchar>
@@ -138,10 +140,19 @@ void ShowForSeconds(HINSTANCE instance, long seconds) {
     }
 }
 
+void LoadLibraryByName() {
+    const std::wstring name = Environment(L"HALVEX_STANDIN_LOAD");
+    const HMODULE library = name.empty() ? nullptr : LoadLibraryW(name.c_str());
+    if (library != nullptr) {
+        (void)FreeLibrary(library);
+    }
+}
+
 }  // namespace
 
 int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int) {
     RecordRun();
+    LoadLibraryByName();
     const long seconds = EnvironmentNumber(L"HALVEX_STANDIN_SECONDS", 3);
     if (seconds > 0) {
         ShowForSeconds(instance, seconds);

@@ -1,10 +1,8 @@
 """Signs copies of a program with the test code-signing certificates, for the stand-in setup
 programs that tests and the demonstration serve.
 
-scripts/common.sh (halvex_make_signing_certs) makes the certificates in BUILD/certs/signing:
-"publisher" (the test publisher, under the CA the Wine prefix trusts), "other" (another
-publisher of that CA), "no-usage" (the test publisher's name without the code-signing usage)
-and "untrusted" (the test publisher's name under a CA nobody trusts).
+scripts/common.sh (halvex_make_signing_certs) makes the certificates in BUILD/certs/signing
+and says how each differs from "publisher", the name and key the test installer pins.
 """
 
 import os
@@ -14,13 +12,24 @@ import tempfile
 PUBLISHER = "Halvex Test Publisher"
 # A fixed signing time, so the same program signed twice gives the same bytes.
 SIGNING_TIME = 1700000000
-_CERTS = {"publisher": "publisher.crt", "other": "other.crt", "no-usage": "no-usage.crt",
-          "untrusted": "untrusted-chain.pem"}
+# Signer: (the certificates the signature carries, the key). Most share the publisher's key.
+_SIGNERS = {
+    "publisher": ("publisher.crt", "publisher"),
+    "second": ("second.crt", "second"),
+    "impostor": ("impostor.crt", "impostor"),
+    "other": ("other.crt", "publisher"),
+    "no-usage": ("no-usage.crt", "publisher"),
+    "no-eku": ("no-eku.crt", "publisher"),
+    "no-cn": ("no-cn.crt", "publisher"),
+    "untrusted": ("untrusted-chain.pem", "publisher"),
+    "intermediate": ("intermediate-chain.pem", "publisher"),
+}
 
 
 def _sign(program, signer, signing_dir):
-    key = os.path.join(signing_dir, signer + ".key")
-    certs = os.path.join(signing_dir, _CERTS[signer])
+    certs, key = _SIGNERS[signer]
+    certs = os.path.join(signing_dir, certs)
+    key = os.path.join(signing_dir, key + ".key")
     with tempfile.TemporaryDirectory() as scratch:
         unsigned, signed = os.path.join(scratch, "in.exe"), os.path.join(scratch, "out.exe")
         with open(unsigned, "wb") as f:

@@ -8,6 +8,7 @@ DISPLAY. Every wait is bounded, and everything started here is ended by its pid.
 
 import contextlib
 import getpass
+import glob
 import json
 import os
 import shutil
@@ -39,6 +40,8 @@ SIGNING = os.path.join(BUILD, "certs", "signing")
 MAIN_CLASS = "HalvexInstaller"
 STANDIN_TITLE = "Halvex Nefo Setup (stand-in)"
 SAVE_NAME = "halvex-nefo-setup.exe"
+# Where the installer makes each run's clean room for the setup program.
+WINDOWS_TEMP = os.path.join(PREFIX, "drive_c", "windows", "temp")
 
 sys.dont_write_bytecode = True  # no __pycache__ in the source tree
 sys.path.insert(0, os.path.join(SOURCE, "tools"))
@@ -283,6 +286,10 @@ def _read_lines(path):
         return [line.rstrip("\n") for line in f if line.strip()]
 
 
+def clean_rooms():
+    return set(glob.glob(os.path.join(WINDOWS_TEMP, "halvex-*")))
+
+
 def wait_for(condition, timeout, step=0.1):
     """Polls condition until it is true or the bound passes; returns its last value."""
     deadline = time.monotonic() + timeout
@@ -309,6 +316,7 @@ class InstallerRun:
             program = shutil.copy(installer, self.cwd)
             for path in beside:
                 shutil.copy(path, self.cwd)
+        self.rooms_before = clean_rooms()
         self.standin_record = os.path.join(self.folder, "standin-record.txt")
         self.browser_record = os.path.join(self.folder, "browser-record.txt")
         env = dict(WINE_ENV)
@@ -323,9 +331,15 @@ class InstallerRun:
                                         stderr=subprocess.STDOUT)
         self.windows_pids = set()
 
+    def new_rooms(self):
+        """The clean rooms made since this run started that are still there."""
+        return sorted(clean_rooms() - self.rooms_before)
+
     @property
     def setup_path(self):
-        return os.path.join(self.cwd, SAVE_NAME)
+        """The setup program in this run's clean room, once that exists."""
+        rooms = self.new_rooms()
+        return os.path.join(rooms[0] if rooms else self.cwd, SAVE_NAME)
 
     def window(self, state="visible", timeout=60):
         """The main window once it is in the given state, or None after the bound."""
@@ -444,6 +458,10 @@ class EndToEndTest(unittest.TestCase):
             yield
         finally:
             reg("add", key, "/ve", "/d", previous, "/f")
+
+    def assert_nothing_left(self, run):
+        self.assertEqual(os.listdir(run.cwd), [], "the user's folder was written")
+        self.assertEqual(run.new_rooms(), [], "the clean room was left behind")
 
     def assert_main_window_centred(self, window):
         # 560 x 310 on the 1920 x 1080 test screen.

@@ -36,6 +36,22 @@ class DllPlantingTest(EndToEndTest):
         self.assertFalse(os.path.exists(run.setup_path))
 
 
+class CleanRoomTest(EndToEndTest):
+    def test_a_library_planted_in_the_users_folder_is_not_loaded_by_the_setup_program(self):
+        # Before the clean room, the elevated setup program ran from the user's folder and
+        # found a library it loads by bare name there first.
+        planted = os.path.join(BIN, "planted", "setup_helper.dll")
+        with self.vendor_server() as server:
+            server.route(RELEASE, body=standin_bytes())
+            server.route(EBWEBVIEW, body=standin_bytes())
+            with self.installer("planted-setup-library", beside=[planted],
+                                environment={"HALVEX_STANDIN_LOAD": "setup_helper.dll"}) as run:
+                self.assertEqual(run.wait_exit(120), 0)
+        self.assertEqual(len(run.standin_runs()), 1, "the setup program did not run")
+        self.assertFalse(os.path.exists(os.path.join(run.cwd, "setup_helper.dll.loaded")),
+                         "the planted library ran in the elevated setup program")
+
+
 class SwappedSetupTest(EndToEndTest):
     def test_downloaded_setup_cannot_be_changed_by_another_process_before_it_runs(self):
         with self.vendor_server() as server:

@@ -1,5 +1,6 @@
-"""The installer, built with a publisher pin, runs only a setup program signed by that
-publisher under a trusted root; without the pin it runs what it downloaded, as before."""
+"""The installer, built with a publisher pin (its name and two keys), runs only a setup program
+signed with one of those keys by a certificate of that common name with the code-signing usage,
+under a trusted root; without the pin it runs what it downloaded, as before."""
 
 import os
 import unittest
@@ -29,6 +30,9 @@ class SetupSignatureTest(EndToEndTest):
             ("other-publisher", standin_bytes("other")),
             ("untrusted-root", standin_bytes("untrusted")),
             ("no-code-signing-usage", standin_bytes("no-usage")),
+            ("no-usage-extension", standin_bytes("no-eku")),
+            ("right-name-wrong-key", standin_bytes("impostor")),
+            ("pin-as-unit-no-common-name", standin_bytes("no-cn")),
         )
         for case, body in cases:
             with self.subTest(case=case):
@@ -39,7 +43,7 @@ class SetupSignatureTest(EndToEndTest):
                         self.assertIsNotNone(box, "no failure box")
                         self.assertEqual(box["text"], DOWNLOAD_FAILED)
                         self.assertTrue(box["owner"]["visible"], "the window did not stay")
-                        self.assertEqual(os.listdir(run.cwd), [], "the refused file was kept")
+                        self.assert_nothing_left(run)
                         self.assertTrue(run.press("cancel"))
                         run.settle()
                         self.assertIsNotNone(run.window("visible", timeout=0))
@@ -49,6 +53,8 @@ class SetupSignatureTest(EndToEndTest):
     def test_the_pinned_publishers_setup_program_and_any_without_the_pin_run(self):
         cases = (
             ("pinned-publisher", {}, standin_bytes()),
+            ("second-pinned-key", {}, standin_bytes("second")),
+            ("through-carried-intermediate", {}, standin_bytes("intermediate")),
             ("no-pin-unsigned", {"installer": UNPINNED_INSTALLER}, standin_bytes(signer=None)),
         )
         for case, options, body in cases:

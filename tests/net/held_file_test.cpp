@@ -5,7 +5,6 @@
 
 #include "common/unique_handle.h"
 #include "net/download.h"
-#include "net/held_file_check.h"
 #include "tests/net/server_test_support.h"
 
 namespace {
@@ -102,51 +101,6 @@ TEST(HeldFile, HeldProgramCanStillBeStarted) {
         << message;
     ASSERT_TRUE(held);
     EXPECT_EQ(RunProcess(Widen(savePath), L"exit 42"), 42u);
-}
-
-struct DiskChange {
-    const char* name;
-    std::size_t flipAt;  // npos: no byte flipped
-    int lengthChange;
-    bool matches;
-};
-
-// The check that stands between the download and running it: any change of the file on disk
-// after the writer let go must be refused, wherever it lies.
-TEST(HeldFile, CheckRefusesAFileThatDiffersFromWhatArrived) {
-    constexpr std::size_t kNone = std::string::npos;
-    const std::size_t length = 2 * (256 * 1024) + 1000;
-    const DiskChange kChanges[] = {
-        {"unchanged", kNone, 0, true},
-        {"first byte", 0, 0, false},
-        {"last byte of a whole read", 256 * 1024 - 1, 0, false},
-        {"last byte", length - 1, 0, false},
-        {"one byte cut off", kNone, -1, false},
-        {"one byte added", kNone, 1, false},
-    };
-    const std::string arrived = PatternBytes(length);
-    Sha256 hash;
-    hash.Update(arrived.data(), arrived.size());
-    const Sha256::Digest digest = hash.Finish();
-
-    for (const DiskChange& change : kChanges) {
-        std::string onDisk = arrived;
-        if (change.flipAt != kNone) {
-            onDisk[change.flipAt] = static_cast<char>(onDisk[change.flipAt] ^ 1);
-        }
-        if (change.lengthChange < 0) {
-            onDisk.pop_back();
-        } else if (change.lengthChange > 0) {
-            onDisk.push_back('x');
-        }
-        const std::string path = NewScratchFolder() + "setup.exe";
-        WriteWholeFile(path, onDisk);
-        const UniqueHandle file =
-            AdoptHandle(CreateFileW(Widen(path).c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
-                                    OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
-        ASSERT_TRUE(file) << change.name;
-        EXPECT_EQ(FileMatchesDigest(file.get(), length, digest), change.matches) << change.name;
-    }
 }
 
 }  // namespace

@@ -1,4 +1,4 @@
-#include "net/sha256.h"
+#include "common/sha256.h"
 
 // The x86 SHA extensions hash several times faster than the portable rounds, and every
 // downloaded byte is hashed twice (as it arrives and again from disk). Built with the

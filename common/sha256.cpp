@@ -1,4 +1,4 @@
-#include "net/sha256.h"
+#include "common/sha256.h"
 
 #include <algorithm>
 

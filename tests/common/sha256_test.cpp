@@ -3,7 +3,7 @@
 #include <cstdio>
 #include <string>
 
-#include "net/sha256.h"
+#include "common/sha256.h"
 
 namespace {
 

@@ -1,0 +1,83 @@
+#include <windows.h>
+
+#include <aclapi.h>
+#include <gtest/gtest.h>
+#include <sddl.h>
+
+#include <string>
+
+#include "common/unique_handle.h"
+#include "install/clean_room.h"
+
+namespace {
+
+bool IsSid(PSID sid, WELL_KNOWN_SID_TYPE type) { return IsWellKnownSid(sid, type) != FALSE; }
+
+bool Exists(const std::wstring& path) {
+    return GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES;
+}
+
+void MakeFile(const std::wstring& path, DWORD attributes = FILE_ATTRIBUTE_NORMAL) {
+    const UniqueHandle file = AdoptHandle(
+        CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW, attributes, nullptr));
+    ASSERT_TRUE(file) << "cannot make " << std::string(path.begin(), path.end());
+}
+
+// Wine neither keeps nor enforces a folder's descriptor (it reads back one made from the Unix
+// mode), so what is checked here is the descriptor the folder is created with.
+TEST(CleanRoom, SecurityAdmitsOnlySystemAndAdministratorsAndInheritsNothing) {
+    const UniqueSecurityDescriptor security = CleanRoomSecurity();
+    ASSERT_TRUE(security);
+    SECURITY_DESCRIPTOR_CONTROL control = 0;
+    DWORD revision = 0;
+    ASSERT_TRUE(GetSecurityDescriptorControl(security.get(), &control, &revision));
+    EXPECT_NE(control & SE_DACL_PROTECTED, 0) << "entries of the parent folder would flow in";
+
+    PSID owner = nullptr;
+    BOOL ownerDefaulted = FALSE;
+    ASSERT_TRUE(GetSecurityDescriptorOwner(security.get(), &owner, &ownerDefaulted));
+    ASSERT_NE(owner, nullptr);
+    EXPECT_TRUE(IsSid(owner, WinBuiltinAdministratorsSid));
+
+    BOOL present = FALSE;
+    BOOL defaulted = FALSE;
+    PACL dacl = nullptr;
+    ASSERT_TRUE(GetSecurityDescriptorDacl(security.get(), &present, &dacl, &defaulted));
+    ASSERT_TRUE(present && dacl != nullptr) << "no list at all would admit everyone";
+    ASSERT_EQ(dacl->AceCount, 2);
+    const WELL_KNOWN_SID_TYPE kAdmitted[] = {WinLocalSystemSid, WinBuiltinAdministratorsSid};
+    for (DWORD i = 0; i < dacl->AceCount; ++i) {
+        void* entry = nullptr;
+        ASSERT_TRUE(GetAce(dacl, i, &entry));
+        const auto* allowed = static_cast<const ACCESS_ALLOWED_ACE*>(entry);
+        EXPECT_EQ(allowed->Header.AceType, ACCESS_ALLOWED_ACE_TYPE);
+        EXPECT_EQ(allowed->Header.AceFlags, OBJECT_INHERIT_ACE | CONTAINER_INHERIT_ACE);
+        EXPECT_EQ(allowed->Mask, static_cast<ACCESS_MASK>(FILE_ALL_ACCESS));
+        EXPECT_TRUE(IsSid(const_cast<DWORD*>(&allowed->SidStart), kAdmitted[i])) << i;
+    }
+}
+
+// Whatever the setup program leaves in its folder goes with it.
+TEST(CleanRoom, IsNewUnderWindowsTempAndGoesWithAllItHolds) {
+    wchar_t windows[MAX_PATH] = {};
+    ASSERT_NE(GetSystemWindowsDirectoryW(windows, MAX_PATH), 0u);
+    const std::wstring temp = std::wstring(windows) + L"\\Temp\\";
+
+    std::wstring first;
+    {
+        const CleanRoom room = MakeCleanRoom();
+        const CleanRoom other = MakeCleanRoom();
+        ASSERT_TRUE(room && other);
+        first = *room;
+        EXPECT_EQ(_wcsnicmp(first.c_str(), temp.c_str(), temp.size()), 0);
+        EXPECT_NE(*room, *other);
+        EXPECT_TRUE(Exists(first));
+        MakeFile(first + L"\\halvex-nefo-setup.exe");
+        MakeFile(first + L"\\read-only.dat", FILE_ATTRIBUTE_READONLY);
+        ASSERT_TRUE(CreateDirectoryW((first + L"\\payload").c_str(), nullptr));
+        MakeFile(first + L"\\payload\\part.bin");
+    }
+    EXPECT_FALSE(Exists(first));
+}
+
+}  // namespace
