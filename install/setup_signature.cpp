@@ -6,18 +6,22 @@
 #include <wincrypt.h>
 #include <wintrust.h>
 
+#include <chrono>
 #include <cstring>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
+#include "common/bounded_call.h"
 #include "common/local_memory.h"
 #include "common/sha256.h"
 
 namespace {
 
-// Total for every revocation fetch of one chain; offline, the answer is "unknown".
+// Total for every revocation fetch of one chain, and the bound on the whole check.
 constexpr DWORD kRevocationTimeoutMs = 3000;
+constexpr std::chrono::milliseconds kRevocationBound(4000);
 
 // The state WinVerifyTrust keeps after WTD_STATEACTION_VERIFY; it is closed on every path.
 struct TrustStateCloser {
@@ -93,6 +97,24 @@ bool HasPinnedKey(PCCERT_CONTEXT certificate, const char* publisherKeys) {
     return ListHas(publisherKeys, hex);
 }
 
+// The signer's chain for the code-signing usage, with the signature's own certificates as
+// the intermediates it may need; empty when none could be built.
+UniqueChain BuildChain(PCCERT_CONTEXT leaf, FILETIME verifyAsOf, DWORD flags) {
+    LPSTR codeSigning[] = {const_cast<LPSTR>(szOID_PKIX_KP_CODE_SIGNING)};
+    CERT_CHAIN_PARA parameters{};
+    parameters.cbSize = sizeof(parameters);
+    parameters.RequestedUsage.dwType = USAGE_MATCH_TYPE_AND;
+    parameters.RequestedUsage.Usage.cUsageIdentifier = 1;
+    parameters.RequestedUsage.Usage.rgpszUsageIdentifier = codeSigning;
+    parameters.dwUrlRetrievalTimeout = kRevocationTimeoutMs;
+    PCCERT_CHAIN_CONTEXT built = nullptr;
+    if (!CertGetCertificateChain(HCCE_LOCAL_MACHINE, leaf, &verifyAsOf, leaf->hCertStore,
+                                 &parameters, flags, nullptr, &built)) {
+        return nullptr;
+    }
+    return UniqueChain(built);
+}
+
 // In the signer's own certificate: without the extension the chain engine counts a
 // certificate as good for every usage.
 bool HasCodeSigningUsage(PCCERT_CONTEXT certificate) {
@@ -118,36 +140,36 @@ bool HasCodeSigningUsage(PCCERT_CONTEXT certificate) {
 // code-signing usage, so the signer's chain is built again for that usage and judged by the
 // Authenticode policy, at the time the signature is verified against (its timestamp if any).
 // The machine's engine: a root an unelevated process put in the user's store does not count.
-// Revocation of everything but the root is checked; "revoked" refuses, "unknown" does not.
-bool ChainsToTrustedCodeSigningRoot(const CRYPT_PROVIDER_SGNR& signer, PCCERT_CONTEXT leaf) {
-    LPSTR codeSigning[] = {const_cast<LPSTR>(szOID_PKIX_KP_CODE_SIGNING)};
-    CERT_CHAIN_PARA parameters{};
-    parameters.cbSize = sizeof(parameters);
-    parameters.RequestedUsage.dwType = USAGE_MATCH_TYPE_AND;
-    parameters.RequestedUsage.Usage.cUsageIdentifier = 1;
-    parameters.RequestedUsage.Usage.rgpszUsageIdentifier = codeSigning;
-    parameters.dwUrlRetrievalTimeout = kRevocationTimeoutMs;
-    FILETIME verifyAsOf = signer.sftVerifyAsOf;
-    PCCERT_CHAIN_CONTEXT built = nullptr;
-    if (!CertGetCertificateChain(HCCE_LOCAL_MACHINE, leaf, &verifyAsOf, leaf->hCertStore,
-                                 &parameters,
-                                 CERT_CHAIN_REVOCATION_CHECK_CHAIN_EXCLUDE_ROOT |
-                                     CERT_CHAIN_REVOCATION_ACCUMULATIVE_TIMEOUT,
-                                 nullptr, &built)) {
-        return false;
-    }
-    const UniqueChain chain(built);
-    if ((chain->TrustStatus.dwErrorStatus & CERT_TRUST_IS_REVOKED) != 0) {
+bool ChainsToTrustedCodeSigningRoot(PCCERT_CONTEXT leaf, FILETIME verifyAsOf) {
+    const UniqueChain chain = BuildChain(leaf, verifyAsOf, CERT_CHAIN_CACHE_ONLY_URL_RETRIEVAL);
+    if (!chain) {
         return false;
     }
     CERT_CHAIN_POLICY_PARA policy{};
     policy.cbSize = sizeof(policy);
-    policy.dwFlags = CERT_CHAIN_POLICY_IGNORE_ALL_REV_UNKNOWN_FLAGS;
     CERT_CHAIN_POLICY_STATUS status{};
     status.cbSize = sizeof(status);
     return CertVerifyCertificateChainPolicy(CERT_CHAIN_POLICY_AUTHENTICODE, chain.get(), &policy,
                                             &status) &&
            status.dwError == ERROR_SUCCESS;
+}
+
+// Revocation of every certificate of the chain but the root, fetched if need be. Only a
+// certificate reported revoked counts: offline, unanswered or slower than the bound is
+// "unknown", which does not refuse. Windows keeps the fetch time-out; Wine does not, so the
+// check runs within a bound of its own, on a copy of the certificate that outlives this call.
+bool IsReportedRevoked(PCCERT_CONTEXT leaf, FILETIME verifyAsOf) {
+    const std::shared_ptr<const CERT_CONTEXT> copy(CertDuplicateCertificateContext(leaf),
+                                                   CertFreeCertificateContext);
+    const std::optional<bool> revoked = CallWithinBound(
+        [copy, verifyAsOf] {
+            const UniqueChain chain = BuildChain(copy.get(), verifyAsOf,
+                                                 CERT_CHAIN_REVOCATION_CHECK_CHAIN_EXCLUDE_ROOT |
+                                                     CERT_CHAIN_REVOCATION_ACCUMULATIVE_TIMEOUT);
+            return chain && (chain->TrustStatus.dwErrorStatus & CERT_TRUST_IS_REVOKED) != 0;
+        },
+        kRevocationBound);
+    return revoked.value_or(false);
 }
 
 }  // namespace
@@ -190,5 +212,7 @@ bool IsSignedByPublisher(HANDLE file, const wchar_t* path, const wchar_t* publis
     const std::wstring name = CommonName(leaf);
     return !name.empty() && name == publisher &&
            (publisherKeys[0] == '\0' || HasPinnedKey(leaf, publisherKeys)) &&
-           HasCodeSigningUsage(leaf) && ChainsToTrustedCodeSigningRoot(*signer, leaf);
+           HasCodeSigningUsage(leaf) &&
+           ChainsToTrustedCodeSigningRoot(leaf, signer->sftVerifyAsOf) &&
+           !IsReportedRevoked(leaf, signer->sftVerifyAsOf);
 }

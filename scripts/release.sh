@@ -1,11 +1,12 @@
 #!/usr/bin/env bash
 # Builds the installer a vendor publishes: Release, the download origin, support page and
 # setup-program publisher pin compiled in, signed with the vendor's key at the commit's
-# time; then checks the signature against the given CA and prints the exe's size and SHA-256.
+# time; then checks the signature against the given CA and prints the exe's size and SHA-256
+# and the key hash of the certificate it signed with, ready for --publisher-keys.
 #
 # Usage: scripts/release.sh --cert FILE [--key FILE] --ca FILE [--publisher NAME]
-#            [--origin URL] [--support-url URL] [--timestamp-url URL] [--tsa-ca FILE]
-#            [--out DIR]
+#            [--publisher-keys HEX[;HEX...]] [--origin URL] [--support-url URL]
+#            [--timestamp-url URL] [--tsa-ca FILE] [--out DIR]
 # --cert is a PEM certificate (chain) with --key its PEM key, or a PKCS#12 file (.p12/.pfx)
 # holding both. A key password goes in the environment variable HALVEX_SIGN_PASSWORD,
 # never on the command line. --tsa-ca is the time-stamp server's CA, to check the timestamp.
@@ -13,11 +14,11 @@ set -euo pipefail
 . "$(dirname "$0")/common.sh"
 
 usage() {
-    sed -n '6,11p' "$0" | sed 's/^# \{0,1\}//' >&2
+    sed -n '7,12p' "$0" | sed 's/^# \{0,1\}//' >&2
     exit 2
 }
 
-cert="" key="" ca="" publisher="" timestamp_url="" tsa_ca=""
+cert="" key="" ca="" publisher="" publisher_keys="" timestamp_url="" tsa_ca=""
 origin="https://dl.halvex.net" support_url="https://support.halvex.net"
 out="$HALVEX_ROOT/build/release"
 while [ $# -gt 0 ]; do
@@ -27,6 +28,7 @@ while [ $# -gt 0 ]; do
     --key) key=$2 ;;
     --ca) ca=$2 ;;
     --publisher) publisher=$2 ;;
+    --publisher-keys) publisher_keys=$2 ;;
     --origin) origin=$2 ;;
     --support-url) support_url=$2 ;;
     --timestamp-url) timestamp_url=$2 ;;
@@ -54,6 +56,7 @@ halvex_log "building the release in $out"
 mkdir -p "$out"
 halvex_build "$out" -DHALVEX_BUILD_TESTS=OFF -DHALVEX_DOWNLOAD_ORIGIN="$origin" \
     -DHALVEX_SUPPORT_URL="$support_url" -DHALVEX_SETUP_PUBLISHER="$publisher" \
+    -DHALVEX_SETUP_PUBLISHER_KEYS="$publisher_keys" \
     -DHALVEX_SIGN_CERT="$cert" -DHALVEX_SIGN_KEY="$key" \
     -DHALVEX_SIGN_TIMESTAMP_URL="$timestamp_url" >"$out/build.log" 2>&1 || {
     tail -n 30 "$out/build.log" >&2
@@ -72,9 +75,22 @@ fi
 halvex_log "signature verified against $ca"
 if [ -n "$publisher" ]; then
     halvex_log "setup programs must be signed by: $publisher"
+    [ -z "$publisher_keys" ] || halvex_log "with one of the keys: $publisher_keys"
 else
     halvex_log "setup programs are not checked for a signature (no --publisher)"
 fi
 echo "$exe"
 echo "size: $(stat -c %s "$exe") bytes"
 echo "sha256: $(sha256sum "$exe" | cut -d' ' -f1)"
+# The first certificate of a PEM chain is the signer's; a PKCS#12 file's is its own.
+leaf="$cert"
+case $cert in
+*.p12 | *.pfx)
+    leaf="$out/signer.pem"
+    password=(-passin pass:)
+    [ -z "${HALVEX_SIGN_PASSWORD+set}" ] || password=(-passin env:HALVEX_SIGN_PASSWORD)
+    openssl pkcs12 -in "$cert" -nokeys -clcerts "${password[@]}" 2>/dev/null |
+        openssl x509 -out "$leaf"
+    ;;
+esac
+echo "signing key (SHA-256 of its SubjectPublicKeyInfo, for --publisher-keys): $(halvex_spki_sha256 "$leaf")"

@@ -17,6 +17,7 @@ Usage: run_demo.py BUILD_DIR PORT
 """
 
 import json
+import ntpath
 import os
 import shutil
 import subprocess
@@ -148,14 +149,20 @@ def accepted_run(build, port, setup, failures):
             runs = [line.rstrip("\n").split("\t") for line in f if line.strip()]
     for command_line, directory in runs:
         print("==> the setup program ran as %s in %s" % (command_line, directory))
+        room = ntpath.basename(ntpath.dirname(command_line.strip().strip('"')))
+        print("==> its clean room: %s (only SYSTEM and Administrators may open it)"
+              % ntpath.dirname(command_line.strip().strip('"')))
+        if os.path.exists(os.path.join(os.environ["WINEPREFIX"], "drive_c", "windows", "temp",
+                                       room)):
+            failures.append("the clean room %s is still there" % room)
+        else:
+            print("==> %s and its clean room were removed after its run" % SAVE_NAME)
     if runs:
         print("==> setup program signed by %s \u2014 verified before it ran" % PUBLISHER)
     else:
         failures.append("the setup program did not run")
-    if os.path.exists(os.path.join(cwd, SAVE_NAME)):
-        failures.append("%s is still in %s" % (SAVE_NAME, cwd))
-    elif runs:
-        print("==> %s was deleted after its run" % SAVE_NAME)
+    if os.listdir(cwd):
+        failures.append("the installer wrote into its current folder: %s" % os.listdir(cwd))
     print("==> the installer exited with code %s" % code)
     if code != 0 and code is not None:
         failures.append("exit code %s" % code)

@@ -9,6 +9,7 @@ DISPLAY. Every wait is bounded, and everything started here is ended by its pid.
 import contextlib
 import getpass
 import glob
+import http.server
 import json
 import os
 import shutil
@@ -18,6 +19,7 @@ import struct
 import subprocess
 import sys
 import tempfile
+import threading
 import time
 import unittest
 
@@ -45,7 +47,7 @@ WINDOWS_TEMP = os.path.join(PREFIX, "drive_c", "windows", "temp")
 
 sys.dont_write_bytecode = True  # no __pycache__ in the source tree
 sys.path.insert(0, os.path.join(SOURCE, "tools"))
-from standin_signing import signed_program  # noqa: E402
+from standin_signing import revocable_signer, signed_program  # noqa: E402
 from vendor_server import VendorServer  # noqa: E402
 
 
@@ -469,6 +471,44 @@ class EndToEndTest(unittest.TestCase):
 
 
 _signed_standins = {}
+
+
+def revocable_standin(crl_url, revoked):
+    """The stand-in signed by the pinned publisher with a certificate that names crl_url as
+    its CRL distribution point, and the CRL (DER) that lists it as revoked or not."""
+    os.makedirs(RUNS, exist_ok=True)
+    folder = tempfile.mkdtemp(dir=RUNS)
+    signer, crl = revocable_signer(SIGNING, folder, crl_url, revoked)
+    with open(STANDIN, "rb") as f:
+        return signed_program(f.read(), signer, SIGNING), crl
+
+
+@contextlib.contextmanager
+def crl_server(port, crl):
+    """Serves the CRL at every path over http on 127.0.0.1:port; yields the paths asked for."""
+    asked = []
+
+    class Handler(http.server.BaseHTTPRequestHandler):
+        def do_GET(self):
+            asked.append(self.path)
+            self.send_response(200)
+            self.send_header("Content-Type", "application/pkix-crl")
+            self.send_header("Content-Length", str(len(crl)))
+            self.end_headers()
+            self.wfile.write(crl)
+
+        def log_message(self, *args):
+            pass
+
+    server = http.server.ThreadingHTTPServer(("127.0.0.1", port), Handler)
+    thread = threading.Thread(target=server.serve_forever, daemon=True)
+    thread.start()
+    try:
+        yield asked
+    finally:
+        server.shutdown()
+        server.server_close()
+        thread.join(10)
 
 
 def standin_bytes(signer="publisher", size=None):

@@ -2,14 +2,25 @@
 signed with one of those keys by a certificate of that common name with the code-signing usage,
 under a trusted root; without the pin it runs what it downloaded, as before."""
 
+import contextlib
 import os
 import unittest
 
-from harness import UNPINNED_INSTALLER, EndToEndTest, standin_bytes
+from harness import (UNPINNED_INSTALLER, EndToEndTest, crl_server, free_port, revocable_standin,
+                     standin_bytes)
 
 RELEASE = "/halvex-nefo/release"
 EBWEBVIEW = "/halvex-nefo/ebwebview"
 DOWNLOAD_FAILED = "下载失败，请检查网络连接或联系客服。"
+
+
+def crl_case(revoked, served=True):
+    """A stand-in whose certificate's CRL lives on a port of its own, and the server for it:
+    serving the CRL (Wine's crypt32 fetches it over http from 127.0.0.1), or none at all."""
+    port = free_port()
+    body, crl = revocable_standin("http://127.0.0.1:%d/%s.crl" % (port, os.urandom(4).hex()),
+                                  revoked)
+    return body, (lambda: crl_server(port, crl)) if served else contextlib.nullcontext
 
 
 def one_byte_changed(program):
@@ -24,6 +35,7 @@ class SetupSignatureTest(EndToEndTest):
         server.route(EBWEBVIEW, body=body)
 
     def test_a_setup_program_not_signed_by_the_pinned_publisher_is_refused(self):
+        revoked, revoked_crl = crl_case(revoked=True)
         cases = (
             ("unsigned", standin_bytes(signer=None)),
             ("one-byte-changed", one_byte_changed(standin_bytes())),
@@ -33,10 +45,13 @@ class SetupSignatureTest(EndToEndTest):
             ("no-usage-extension", standin_bytes("no-eku")),
             ("right-name-wrong-key", standin_bytes("impostor")),
             ("pin-as-unit-no-common-name", standin_bytes("no-cn")),
+            ("revoked", revoked),
         )
+        crl_servers = {"revoked": revoked_crl}
         for case, body in cases:
             with self.subTest(case=case):
-                with self.vendor_server() as server:
+                with self.vendor_server() as server, \
+                        crl_servers.get(case, contextlib.nullcontext)() as asked:
                     self.serve(server, body)
                     with self.installer("signature-" + case) as run:
                         box = run.message_box()
@@ -48,23 +63,31 @@ class SetupSignatureTest(EndToEndTest):
                         run.settle()
                         self.assertIsNotNone(run.window("visible", timeout=0))
                     self.assertEqual(len(server.requests), 1, "the download was retried")
+                    self.assertNotEqual(asked, [], "the CRL was never asked for")
                 self.assertEqual(run.standin_runs(), [], "the refused program ran")
 
     def test_the_pinned_publishers_setup_program_and_any_without_the_pin_run(self):
+        unrevoked, unrevoked_crl = crl_case(revoked=False)
+        offline, no_crl = crl_case(revoked=True, served=False)
         cases = (
             ("pinned-publisher", {}, standin_bytes()),
+            ("crl-served-not-revoked", {}, unrevoked),
+            ("revocation-unknown-offline", {}, offline),
             ("second-pinned-key", {}, standin_bytes("second")),
             ("through-carried-intermediate", {}, standin_bytes("intermediate")),
             ("no-pin-unsigned", {"installer": UNPINNED_INSTALLER}, standin_bytes(signer=None)),
         )
+        crl_servers = {"crl-served-not-revoked": unrevoked_crl, "revocation-unknown-offline": no_crl}
         for case, options, body in cases:
             with self.subTest(case=case):
-                with self.vendor_server() as server:
+                with self.vendor_server() as server, \
+                        crl_servers.get(case, contextlib.nullcontext)() as asked:
                     self.serve(server, body)
                     with self.installer("signature-" + case, **options) as run:
                         self.assertEqual(run.wait_exit(120), 0)
+                    self.assertNotEqual(asked, [], "the CRL was never asked for")
                 self.assertEqual(len(run.standin_runs()), 1, "the setup program did not run")
-                self.assertFalse(os.path.exists(run.setup_path))
+                self.assert_nothing_left(run)
 
 
 if __name__ == "__main__":
