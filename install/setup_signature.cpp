@@ -2,6 +2,7 @@
 #define CERT_CHAIN_PARA_HAS_EXTRA_FIELDS
 #include "install/setup_signature.h"
 
+#include <bcrypt.h>
 #include <softpub.h>
 #include <wincrypt.h>
 #include <wintrust.h>
@@ -15,7 +16,6 @@
 
 #include "common/bounded_call.h"
 #include "common/local_memory.h"
-#include "common/sha256.h"
 
 namespace {
 
@@ -86,11 +86,16 @@ bool HasPinnedKey(PCCERT_CONTEXT certificate, const char* publisherKeys) {
         return false;
     }
     const UniqueLocal<BYTE> keyInfo(encoded);
-    Sha256 hash;
-    hash.Update(keyInfo.get(), size);
+    BYTE digest[32] = {};
+    DWORD digestSize = sizeof(digest);
+    if (!CryptHashCertificate2(BCRYPT_SHA256_ALGORITHM, 0, nullptr, keyInfo.get(), size, digest,
+                               &digestSize) ||
+        digestSize != sizeof(digest)) {
+        return false;
+    }
     constexpr char kHex[] = "0123456789abcdef";
     std::string hex;
-    for (const std::uint8_t byte : hash.Finish()) {
+    for (const BYTE byte : digest) {
         hex += kHex[byte >> 4];
         hex += kHex[byte & 0x0f];
     }
