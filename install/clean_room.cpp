@@ -4,7 +4,9 @@
 #include <sddl.h>
 
 #include <cstdint>
+#include <memory>
 #include <utility>
+#include <vector>
 
 namespace {
 
@@ -49,35 +51,53 @@ void RemoveLater(const std::wstring& path) {
     (void)MoveFileExW(path.c_str(), nullptr, MOVEFILE_DELAY_UNTIL_REBOOT);
 }
 
-// A link inside is removed as a link: what it points to is never entered.
-void RemoveTree(const std::wstring& folder) {
+struct SearchCloser {
+    void operator()(HANDLE search) const { (void)FindClose(search); }
+};
+using UniqueSearch = std::unique_ptr<void, SearchCloser>;
+
+// Removes what the folder holds and returns the real folders found inside; a link is removed
+// as a link, and what it points to is never entered.
+void EmptyFolder(const std::wstring& folder, std::vector<std::wstring>& subfolders) {
     WIN32_FIND_DATAW found{};
-    const HANDLE search = FindFirstFileExW((folder + L"\\*").c_str(), FindExInfoBasic, &found,
-                                           FindExSearchNameMatch, nullptr, 0);
-    if (search != INVALID_HANDLE_VALUE) {
-        do {
-            const std::wstring name = found.cFileName;
-            if (name == L"." || name == L"..") {
-                continue;
-            }
-            const std::wstring path = folder + L"\\" + name;
-            const DWORD attributes = found.dwFileAttributes;
-            const bool isFolder = (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
-            if (isFolder && (attributes & FILE_ATTRIBUTE_REPARSE_POINT) == 0) {
-                RemoveTree(path);
-                continue;
-            }
-            if ((attributes & FILE_ATTRIBUTE_READONLY) != 0) {
-                (void)SetFileAttributesW(path.c_str(), FILE_ATTRIBUTE_NORMAL);
-            }
-            if (!(isFolder ? RemoveDirectoryW(path.c_str()) : DeleteFileW(path.c_str()))) {
-                RemoveLater(path);
-            }
-        } while (FindNextFileW(search, &found));
-        (void)FindClose(search);
+    const HANDLE first = FindFirstFileExW((folder + L"\\*").c_str(), FindExInfoBasic, &found,
+                                          FindExSearchNameMatch, nullptr, 0);
+    if (first == INVALID_HANDLE_VALUE) {
+        return;
     }
-    if (!RemoveDirectoryW(folder.c_str())) {
-        RemoveLater(folder);
+    const UniqueSearch search(first);
+    do {
+        const std::wstring name = found.cFileName;
+        if (name == L"." || name == L"..") {
+            continue;
+        }
+        const std::wstring path = folder + L"\\" + name;
+        const DWORD attributes = found.dwFileAttributes;
+        const bool isFolder = (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
+        if (isFolder && (attributes & FILE_ATTRIBUTE_REPARSE_POINT) == 0) {
+            subfolders.push_back(path);
+            continue;
+        }
+        if ((attributes & FILE_ATTRIBUTE_READONLY) != 0) {
+            (void)SetFileAttributesW(path.c_str(), FILE_ATTRIBUTE_NORMAL);
+        }
+        if (!(isFolder ? RemoveDirectoryW(path.c_str()) : DeleteFileW(path.c_str()))) {
+            RemoveLater(path);
+        }
+    } while (FindNextFileW(search.get(), &found));
+}
+
+void RemoveTree(const std::wstring& root) {
+    std::vector<std::wstring> folders{root};
+    for (std::size_t next = 0; next < folders.size(); ++next) {
+        const std::wstring folder = folders[next];
+        EmptyFolder(folder, folders);
+    }
+    // Each folder was found after the one that holds it, so this order empties them first.
+    for (auto folder = folders.rbegin(); folder != folders.rend(); ++folder) {
+        if (!RemoveDirectoryW(folder->c_str())) {
+            RemoveLater(*folder);
+        }
     }
 }
 
