@@ -96,9 +96,9 @@ Reached OpenExchangeVia(const SessionProxy& way, bool ownRedirects, const std::w
     }
     if (ownRedirects) {
         // The script must be asked about every hop, so WinHTTP hands each redirect back.
-        DWORD never = WINHTTP_OPTION_REDIRECT_POLICY_NEVER;
-        if (!WinHttpSetOption(exchange.request.get(), WINHTTP_OPTION_REDIRECT_POLICY, &never,
-                              sizeof(never))) {
+        DWORD disabled = WINHTTP_DISABLE_REDIRECTS;
+        if (!WinHttpSetOption(exchange.request.get(), WINHTTP_OPTION_DISABLE_FEATURE, &disabled,
+                              sizeof(disabled))) {
             Fail(errorMessage, kOpenRequestFailed);
             return Reached::kFailed;
         }

@@ -24,6 +24,7 @@ struct ScriptBuffer {
 };
 using InitializeFn = BOOL(CALLBACK*)(DWORD, LPSTR, LPSTR, void*, ScriptBuffer*);
 using GetProxyInfoFn = BOOL(CALLBACK*)(LPCSTR, DWORD, LPSTR, DWORD, LPSTR*, LPDWORD);
+using DeinitializeFn = BOOL(CALLBACK*)(LPSTR, DWORD);
 
 struct GlobalFreer {
     void operator()(void* memory) const { (void)GlobalFree(memory); }
@@ -32,6 +33,7 @@ struct GlobalFreer {
 struct Evaluator {
     InitializeFn initialize = nullptr;
     GetProxyInfoFn getProxyInfo = nullptr;
+    DeinitializeFn deinitialize = nullptr;
     // The evaluator holds one script for the whole process.
     std::mutex lock;
 };
@@ -48,11 +50,19 @@ Evaluator& TheEvaluator() {
                 reinterpret_cast<void*>(GetProcAddress(module, "InternetInitializeAutoProxyDll")));
             loaded->getProxyInfo = reinterpret_cast<GetProxyInfoFn>(
                 reinterpret_cast<void*>(GetProcAddress(module, "InternetGetProxyInfo")));
+            loaded->deinitialize = reinterpret_cast<DeinitializeFn>(reinterpret_cast<void*>(
+                GetProcAddress(module, "InternetDeInitializeAutoProxyDll")));
         }
         return loaded;
     }();
     return evaluator;
 }
+
+// The evaluator takes a new script only after it has let go of the one before.
+struct ScriptLoaded {
+    DeinitializeFn deinitialize;
+    ~ScriptLoaded() { (void)deinitialize(nullptr, 0); }
+};
 
 // URLs and host names reach the evaluator as narrow text; they are ASCII.
 std::string Narrow(const std::wstring& text) {
@@ -163,8 +173,9 @@ bool AskProxyScript(const std::string& script, const std::wstring& url, const st
     Evaluator& evaluator = TheEvaluator();
     std::string narrowUrl = Narrow(url);
     std::string narrowHost = Narrow(host);
-    if (evaluator.initialize == nullptr || evaluator.getProxyInfo == nullptr || script.empty() ||
-        narrowUrl.empty() || narrowHost.empty()) {
+    if (evaluator.initialize == nullptr || evaluator.getProxyInfo == nullptr ||
+        evaluator.deinitialize == nullptr || script.empty() || narrowUrl.empty() ||
+        narrowHost.empty()) {
         return false;
     }
     std::string text = script;
@@ -173,6 +184,7 @@ bool AskProxyScript(const std::string& script, const std::wstring& url, const st
     if (!evaluator.initialize(0, nullptr, nullptr, nullptr, &buffer)) {
         return false;
     }
+    const ScriptLoaded loaded{evaluator.deinitialize};
     LPSTR result = nullptr;
     DWORD resultLength = 0;
     if (!evaluator.getProxyInfo(narrowUrl.c_str(), static_cast<DWORD>(narrowUrl.size()),
