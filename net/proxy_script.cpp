@@ -13,7 +13,7 @@ namespace {
 
 constexpr int kFetchTimeoutMs = 5000;
 // Office scripts run to tens of kilobytes; anything near this is no script.
-constexpr std::size_t kLongestScript = 1024 * 1024;
+constexpr std::size_t kLongestScript = std::size_t{1} << 20;
 constexpr DWORD kReadBytes = 8192;
 
 // wininet.h, which declares these, does not build beside winhttp.h.
