@@ -8,11 +8,51 @@ namespace {
 
 constexpr wchar_t kMutexName[] = L"Local\\HalvexInstaller.SingleInstance";
 
-// A hidden window means the running installer has handed over to its setup program,
-// which then owns the screen; showing the installer again would only get in its way.
+bool IsShownBoxOf(HWND window, HWND owner) {
+    return window != owner && GetWindow(window, GW_OWNER) == owner && IsWindowVisible(window) &&
+           IsWindowEnabled(window);
+}
+
+// The box the user must answer: the last active popup, or, once the disabled window itself was
+// activated last (a click on it, say), the shown box it owns (the worker's thread shows it).
+HWND BoxOf(HWND owner) {
+    const HWND last = GetLastActivePopup(owner);
+    if (last != nullptr && IsShownBoxOf(last, owner)) {
+        return last;
+    }
+    struct Search {
+        HWND owner;
+        HWND box;
+    } search{owner, nullptr};
+    (void)EnumWindows(
+        [](HWND window, LPARAM found) -> BOOL {
+            auto* search = reinterpret_cast<Search*>(found);
+            if (IsShownBoxOf(window, search->owner)) {
+                search->box = window;
+                return FALSE;
+            }
+            return TRUE;
+        },
+        reinterpret_cast<LPARAM>(&search));
+    return search.box;
+}
+
+// What the user must answer comes first: while the installer shows a box, its window is
+// disabled and the box has the keyboard, so the box is brought forward, even while the window
+// is hidden (a launch failure is reported after the window made way for the setup program).
+// Without a box, a hidden window means the setup program owns the screen; showing the
+// installer again would only get in its way.
 void BringRunningInstallerForward() {
     const HWND running = FindWindowW(kWindowClassName, nullptr);
-    if (running == nullptr || !IsWindowVisible(running)) {
+    if (running == nullptr) {
+        return;
+    }
+    const HWND popup = BoxOf(running);
+    if (popup != nullptr) {
+        (void)SetForegroundWindow(popup);
+        return;
+    }
+    if (!IsWindowVisible(running)) {
         return;
     }
     // Async, so a busy installer cannot hold this start up. A process the user just started

@@ -339,10 +339,10 @@ int RunProxyChoice(const std::string& url) {
     // Loaded first, so only the decision is timed: the download needs the DLL anyway.
     (void)WinHttpCheckPlatform();
     const Stopwatch clock;
-    const SessionProxy choice = ChooseProxy(host, port, path);
+    const ProxyRoute choice = ChooseProxy(host, port, path);
     const double seconds = clock.Seconds();
-    std::printf("mode=proxy-choice ok=1 seconds=%.6f access_type=%lu\n", seconds,
-                choice.access_type);
+    std::printf("mode=proxy-choice ok=1 seconds=%.6f access_type=%lu ways=%zu\n", seconds,
+                choice.ways.front().access_type, choice.ways.size());
     return 0;
 }
 

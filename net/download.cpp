@@ -48,17 +48,31 @@ bool IsRedirect(DWORD status) {
     return status == 301 || status == 302 || status == 303 || status == 307 || status == 308;
 }
 
-bool OpenExchange(const std::wstring& host, int port, const std::wstring& path, Exchange& exchange,
-                  std::string& errorMessage) {
-    // Wine honours a proxy only when the session is opened with it, so each attempt's
-    // session is opened for its own URL (a redirect may lead past the proxy, or to another).
-    const SessionProxy proxy = ChooseProxy(host, port, path);
-    exchange.session.reset(
-        WinHttpOpen(kUserAgent, proxy.access_type,
-                    proxy.proxy.empty() ? WINHTTP_NO_PROXY_NAME : proxy.proxy.c_str(),
-                    proxy.bypass.empty() ? WINHTTP_NO_PROXY_BYPASS : proxy.bypass.c_str(), 0));
+enum class Reached { kAnswered, kUnreachable, kFailed };
+
+// No response came back through this way: the proxy could not be reached, or not in time.
+// Only then is the next way tried; a response, whatever it says, is the answer.
+bool NoResponseCameBack(DWORD error) {
+    return error == ERROR_WINHTTP_CANNOT_CONNECT || error == ERROR_WINHTTP_NAME_NOT_RESOLVED ||
+           error == ERROR_WINHTTP_TIMEOUT;
+}
+
+Reached Unanswered(std::string& errorMessage, const char* message) {
+    const DWORD error = GetLastError();
+    Fail(errorMessage, message);
+    return NoResponseCameBack(error) ? Reached::kUnreachable : Reached::kFailed;
+}
+
+// Wine honours a proxy only when the session is opened with it, so each way gets a session.
+Reached OpenExchangeVia(const SessionProxy& way, bool ownRedirects, const std::wstring& host,
+                        int port, const std::wstring& path, Exchange& exchange,
+                        std::string& errorMessage) {
+    exchange.session.reset(WinHttpOpen(
+        kUserAgent, way.access_type, way.proxy.empty() ? WINHTTP_NO_PROXY_NAME : way.proxy.c_str(),
+        way.bypass.empty() ? WINHTTP_NO_PROXY_BYPASS : way.bypass.c_str(), 0));
     if (!exchange.session) {
-        return Fail(errorMessage, kOpenFailed);
+        Fail(errorMessage, kOpenFailed);
+        return Reached::kFailed;
     }
     (void)WinHttpSetTimeouts(exchange.session.get(), kTimeoutMs, kTimeoutMs, kTimeoutMs,
                              kTimeoutMs);
@@ -66,22 +80,53 @@ bool OpenExchange(const std::wstring& host, int port, const std::wstring& path, 
     exchange.connection.reset(
         WinHttpConnect(exchange.session.get(), host.c_str(), static_cast<INTERNET_PORT>(port), 0));
     if (!exchange.connection) {
-        return Fail(errorMessage, kConnectFailed);
+        Fail(errorMessage, kConnectFailed);
+        return Reached::kFailed;
     }
     exchange.request.reset(WinHttpOpenRequest(exchange.connection.get(), kVerb, path.c_str(),
                                               nullptr, WINHTTP_NO_REFERER,
                                               WINHTTP_DEFAULT_ACCEPT_TYPES, WINHTTP_FLAG_SECURE));
     if (!exchange.request) {
-        return Fail(errorMessage, kOpenRequestFailed);
+        Fail(errorMessage, kOpenRequestFailed);
+        return Reached::kFailed;
+    }
+    if (ownRedirects) {
+        // The script must be asked about every hop, so WinHTTP hands each redirect back.
+        DWORD disabled = WINHTTP_DISABLE_REDIRECTS;
+        if (!WinHttpSetOption(exchange.request.get(), WINHTTP_OPTION_DISABLE_FEATURE, &disabled,
+                              sizeof(disabled))) {
+            Fail(errorMessage, kOpenRequestFailed);
+            return Reached::kFailed;
+        }
     }
     if (!WinHttpSendRequest(exchange.request.get(), WINHTTP_NO_ADDITIONAL_HEADERS, 0,
                             WINHTTP_NO_REQUEST_DATA, 0, 0, 0)) {
-        return Fail(errorMessage, kSendFailed);
+        return Unanswered(errorMessage, kSendFailed);
     }
     if (!WinHttpReceiveResponse(exchange.request.get(), nullptr)) {
-        return Fail(errorMessage, kReceiveFailed);
+        return Unanswered(errorMessage, kReceiveFailed);
     }
-    return true;
+    return Reached::kAnswered;
+}
+
+// Each attempt asks for its own URL's ways (a redirect may lead past the proxy, or to
+// another) and tries them in order.
+bool OpenExchange(const std::wstring& host, int port, const std::wstring& path, Exchange& exchange,
+                  std::string& errorMessage) {
+    const ProxyRoute route = ChooseProxy(host, port, path);
+    for (const SessionProxy& way : route.ways) {
+        Exchange tried;
+        switch (OpenExchangeVia(way, route.from_script, host, port, path, tried, errorMessage)) {
+            case Reached::kAnswered:
+                exchange = std::move(tried);
+                return true;
+            case Reached::kFailed:
+                return false;
+            case Reached::kUnreachable:
+                break;
+        }
+    }
+    return false;
 }
 
 DWORD QueryStatus(HINTERNET request) {

@@ -4,22 +4,25 @@
 
 #include <atomic>
 #include <chrono>
-#include <condition_variable>
 #include <exception>
+#include <functional>
 #include <memory>
+#include <optional>
+#include <type_traits>
 #include <mutex>
 #include <string>
-#include <system_error>
-#include <thread>
 #include <utility>
 
+#include "common/bounded_call.h"
+#include "net/proxy_list.h"
+#include "net/proxy_script.h"
 #include "net/winhttp_handle.h"
 
 namespace {
 
-// Auto-detection asks DHCP and DNS and a script may have to be fetched: on a network
-// without either this must not hold the download up for long.
-constexpr auto kAutoProxyBound = std::chrono::seconds(5);
+// Auto-detection asks DHCP and DNS and a script has to be fetched: on a network without
+// either, neither step may hold the download up for long, nor starve the other.
+constexpr auto kScriptStepBound = std::chrono::seconds(5);
 
 struct GlobalFreer {
     void operator()(wchar_t* text) const { (void)GlobalFree(text); }
@@ -65,9 +68,24 @@ ProxySettings ReadSettings() {
     return settings;
 }
 
+// The process-wide values below are made on first use and never destroyed: closing the window
+// ends the process while the worker, or a lookup left behind after its bound, may still read
+// them, and exit-time destructors would free them under it. Nothing joins those threads.
 const ProxySettings& Settings() {
-    static const ProxySettings settings = ReadSettings();
+    static const ProxySettings& settings = *new ProxySettings(ReadSettings());
     return settings;
+}
+
+// The script a step found, so later requests ask it without looking again.
+struct FoundScript {
+    std::mutex lock;
+    std::wstring url;
+    std::string text;
+};
+
+FoundScript& Found() {
+    static FoundScript& found = *new FoundScript;
+    return found;
 }
 
 std::atomic<bool> g_scriptUnavailable{false};
@@ -79,95 +97,154 @@ SessionProxy Named(std::wstring proxy, std::wstring bypass) {
     return SessionProxy{WINHTTP_ACCESS_TYPE_NAMED_PROXY, std::move(proxy), std::move(bypass)};
 }
 
-bool AskProxyScript(const std::wstring& url, bool autoDetect, const std::wstring& scriptUrl,
-                    SessionProxy& choice) {
+ProxyRoute Only(SessionProxy way) {
+    ProxyRoute route;
+    route.ways.push_back(std::move(way));
+    return route;
+}
+
+// Windows evaluates proxy scripts in its WinHTTP proxy service, away from this elevated
+// process, and hands back the proxies as a plain list. Wine has no such service, and its
+// WinHTTP keeps only the first entry of an answer; only there is the script evaluated here.
+bool SystemEvaluatesScripts() {
+    struct ServiceCloser {
+        void operator()(SC_HANDLE handle) const { (void)CloseServiceHandle(handle); }
+    };
+    using UniqueService = std::unique_ptr<std::remove_pointer_t<SC_HANDLE>, ServiceCloser>;
+    static const bool evaluates = [] {
+        const UniqueService manager(OpenSCManagerW(nullptr, nullptr, SC_MANAGER_CONNECT));
+        return manager && UniqueService(OpenServiceW(manager.get(), L"WinHttpAutoProxySvc",
+                                                     SERVICE_QUERY_STATUS)) != nullptr;
+    }();
+    return evaluates;
+}
+
+bool AskThroughWinHttp(const std::wstring& scriptUrl, const std::wstring& url,
+                       std::wstring& answer) {
     const UniqueInternet session(WinHttpOpen(nullptr, WINHTTP_ACCESS_TYPE_NO_PROXY,
                                              WINHTTP_NO_PROXY_NAME, WINHTTP_NO_PROXY_BYPASS, 0));
     if (!session) {
         return false;
     }
     WINHTTP_AUTOPROXY_OPTIONS options{};
-    if (autoDetect) {
-        options.dwFlags |= WINHTTP_AUTOPROXY_AUTO_DETECT;
-        options.dwAutoDetectFlags = WINHTTP_AUTO_DETECT_TYPE_DHCP | WINHTTP_AUTO_DETECT_TYPE_DNS_A;
-    }
-    if (!scriptUrl.empty()) {
-        options.dwFlags |= WINHTTP_AUTOPROXY_CONFIG_URL;
-        options.lpszAutoConfigUrl = scriptUrl.c_str();
-    }
-    WINHTTP_PROXY_INFO answer{};
-    if (!WinHttpGetProxyForUrl(session.get(), url.c_str(), &options, &answer)) {
+    options.dwFlags = WINHTTP_AUTOPROXY_CONFIG_URL;
+    options.lpszAutoConfigUrl = scriptUrl.c_str();
+    WINHTTP_PROXY_INFO info{};
+    if (!WinHttpGetProxyForUrl(session.get(), url.c_str(), &options, &info)) {
         return false;
     }
-    const GlobalText proxy(answer.lpszProxy);
-    const GlobalText bypass(answer.lpszProxyBypass);
-    choice = answer.dwAccessType == WINHTTP_ACCESS_TYPE_NAMED_PROXY && proxy
-                 ? Named(Copy(proxy), Copy(bypass))
-                 : DefaultAccess();
+    const GlobalText proxy(info.lpszProxy);
+    const GlobalText bypass(info.lpszProxyBypass);
+    answer =
+        info.dwAccessType == WINHTTP_ACCESS_TYPE_NAMED_PROXY && proxy ? Copy(proxy) : L"DIRECT";
     return true;
 }
 
-// The answer of one script lookup, shared with the thread that makes it: a thread still
-// stuck after the bound keeps it alive until it ends.
-struct ScriptLookup {
-    std::mutex lock;
-    std::condition_variable finished;
-    bool done = false;
-    bool answered = false;
-    SessionProxy choice = DefaultAccess();
-};
+// The answer of the script at scriptUrl for url; the script is fetched once per process.
+bool AskScriptAt(const std::wstring& scriptUrl, const std::wstring& url, const std::wstring& host,
+                 std::wstring& answer) {
+    if (SystemEvaluatesScripts()) {
+        return AskThroughWinHttp(scriptUrl, url, answer);
+    }
+    FoundScript& found = Found();
+    std::string text;
+    {
+        const std::lock_guard<std::mutex> hold(found.lock);
+        if (found.url == scriptUrl) {
+            text = found.text;
+        }
+    }
+    if (text.empty()) {
+        if (!FetchProxyScript(scriptUrl, text)) {
+            return false;
+        }
+        const std::lock_guard<std::mutex> hold(found.lock);
+        found.url = scriptUrl;
+        found.text = text;
+    }
+    return AskProxyScript(text, url, host, answer) || AskThroughWinHttp(scriptUrl, url, answer);
+}
 
-// WinHTTP offers no bound on detection, so the lookup runs on a thread of its own that is
-// left behind if it takes too long.
-bool AskProxyScriptWithinBound(const std::wstring& url, const ProxySettings& settings,
-                               SessionProxy& choice) {
-    const auto lookup = std::make_shared<ScriptLookup>();
-    try {
-        std::thread([lookup, url, autoDetect = settings.auto_detect,
-                     scriptUrl = settings.script_url] {
-            SessionProxy answer = DefaultAccess();
-            bool answered = false;
+// WinHTTP offers no bound on detection, nor the evaluator on a script, so each step runs
+// within a bound of its own.
+bool WithinBound(std::function<bool(std::wstring&)> step, std::wstring& answer) {
+    const std::optional<std::optional<std::wstring>> result = CallWithinBound(
+        [step = std::move(step)]() -> std::optional<std::wstring> {
+            std::wstring text;
             try {
-                answered = AskProxyScript(url, autoDetect, scriptUrl, answer);
+                return step(text) ? std::optional<std::wstring>(std::move(text)) : std::nullopt;
             } catch (const std::exception&) {
-                answered = false;
+                return std::nullopt;
             }
-            const std::lock_guard<std::mutex> hold(lookup->lock);
-            lookup->done = true;
-            lookup->answered = answered;
-            lookup->choice = std::move(answer);
-            lookup->finished.notify_one();
-        }).detach();
-    } catch (const std::system_error&) {
+        },
+        kScriptStepBound);
+    if (!result || !*result) {
         return false;
     }
-    std::unique_lock<std::mutex> hold(lookup->lock);
-    if (!lookup->finished.wait_for(hold, kAutoProxyBound, [&lookup] { return lookup->done; }) ||
-        !lookup->answered) {
-        return false;
-    }
-    choice = std::move(lookup->choice);
+    answer = std::move(**result);
     return true;
+}
+
+std::wstring FoundUrl() {
+    FoundScript& found = Found();
+    const std::lock_guard<std::mutex> hold(found.lock);
+    return found.url;
+}
+
+// The script's answer for url: the script found before, else auto-detection's, else the
+// configured one's, each within its own bound.
+bool AskTheScript(const ProxySettings& settings, const std::wstring& url, const std::wstring& host,
+                  std::wstring& answer) {
+    const std::wstring known = FoundUrl();
+    if (!known.empty()) {
+        return WithinBound(
+            [known, url, host](std::wstring& text) { return AskScriptAt(known, url, host, text); },
+            answer);
+    }
+    if (settings.auto_detect && WithinBound(
+                                    [url, host](std::wstring& text) {
+                                        std::wstring detected;
+                                        return DetectProxyScriptUrl(detected) &&
+                                               AskScriptAt(detected, url, host, text);
+                                    },
+                                    answer)) {
+        return true;
+    }
+    const std::wstring configured = settings.script_url;
+    return !configured.empty() && WithinBound(
+                                      [configured, url, host](std::wstring& text) {
+                                          return AskScriptAt(configured, url, host, text);
+                                      },
+                                      answer);
+}
+
+ProxyRoute FromAnswer(const std::wstring& answer) {
+    ProxyRoute route;
+    route.from_script = true;
+    for (std::wstring& way : ParseProxyList(answer)) {
+        route.ways.push_back(way.empty() ? SessionProxy{WINHTTP_ACCESS_TYPE_NO_PROXY, {}, {}}
+                                         : Named(std::move(way), {}));
+    }
+    return route;
 }
 
 }  // namespace
 
-SessionProxy ChooseProxy(const std::wstring& host, int port, const std::wstring& path) {
+ProxyRoute ChooseProxy(const std::wstring& host, int port, const std::wstring& path) {
     const ProxySettings& settings = Settings();
     if (settings.machine_proxy) {
-        return DefaultAccess();
+        return Only(DefaultAccess());
     }
     const bool hasScript = settings.auto_detect || !settings.script_url.empty();
     if (hasScript && !g_scriptUnavailable.load()) {
-        SessionProxy choice = DefaultAccess();
-        const std::wstring url = L"https://" + host + L":" + std::to_wstring(port) + path;
-        if (AskProxyScriptWithinBound(url, settings, choice)) {
-            return choice;
+        std::wstring answer;
+        if (AskTheScript(settings, ScriptQueryUrl(host, port, path), host, answer)) {
+            return FromAnswer(answer);
         }
         g_scriptUnavailable.store(true);
     }
     if (!settings.proxy.empty()) {
-        return Named(settings.proxy, settings.bypass);
+        return Only(Named(settings.proxy, settings.bypass));
     }
-    return DefaultAccess();
+    return Only(DefaultAccess());
 }

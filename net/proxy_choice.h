@@ -3,6 +3,7 @@
 #include <windows.h>
 
 #include <string>
+#include <vector>
 
 // How one request's WinHTTP session is opened: the access type for WinHttpOpen and, for a
 // named proxy, the proxy and bypass lists (empty bypass: none).
@@ -12,9 +13,18 @@ struct SessionProxy {
     std::wstring bypass;
 };
 
-// Picks the proxy for a request to https://host:port/path, the way Windows' own
-// components do: the machine's WinHTTP proxy when one is set; else the user's settings,
-// a proxy script (its URL, or found by auto-detection) asked about this very URL, then the
-// user's manual proxy with its bypass list; else direct. A script that cannot be had in a
-// few seconds counts as none, and is not asked again by this process. Never fails.
-SessionProxy ChooseProxy(const std::wstring& host, int port, const std::wstring& path);
+// The ways to try for one request, in order: the next is for when no response came back
+// through the one before. from_script: a proxy script chose them, so a redirect target must
+// be asked about on its own.
+struct ProxyRoute {
+    std::vector<SessionProxy> ways;
+    bool from_script = false;
+};
+
+// Picks the ways for a request to https://host:port/path, as Windows' own components do: the
+// machine's WinHTTP proxy when one is set; else the user's settings, a proxy script (found by
+// auto-detection, then the one at the configured URL, each step within its own few seconds)
+// asked about this very URL, then the user's manual proxy with its bypass list; else direct.
+// A script that cannot be had counts as none, and is not looked for again by this process.
+// Never fails.
+ProxyRoute ChooseProxy(const std::wstring& host, int port, const std::wstring& path);

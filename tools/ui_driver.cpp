@@ -5,7 +5,10 @@
 //
 //   window   --class C | --title T [--state visible|hidden|exists|gone] [--timeout S]
 //   progress --class C [--at-least N] [--timeout S]      position of the bar, child 1001
-//   box      [--owner-class C] [--timeout S]             a message box, its text and buttons
+//   box      [--owner-class C] [--timeout S]             a message box, its text and buttons,
+//                                                        whether it is in front and has the
+//                                                        keyboard
+//   activate --class C                                   makes that window the foreground one
 //   press    [--owner-class C] --button ok|cancel|ID [--timeout S]
 //   lbuttonup --class C --x X --y Y                      a posted release at client X, Y
 //   sync     --class C                                   a round trip through its message loop
@@ -300,11 +303,18 @@ int CommandBox(const Options& options) {
     }
     HWND owner = GetWindow(box, GW_OWNER);
     HWND text = GetDlgItem(box, kMessageBoxTextId);
+    GUITHREADINFO input{};
+    input.cbSize = sizeof(input);
+    const bool hasKeyboard = GetGUIThreadInfo(GetWindowThreadProcessId(box, nullptr), &input) &&
+                             input.hwndActive == box &&
+                             (input.hwndFocus == box || IsChild(box, input.hwndFocus));
     return Print(
         "{\"ok\":true,\"hwnd\":" + JsonHandle(box) + ",\"caption\":" + JsonString(TextOf(box)) +
             ",\"text\":" + JsonString(text == nullptr ? L"" : TextOf(text)) +
             ",\"icon\":" + (hasIcon ? "true" : "false") + ",\"buttons\":[" + buttons +
-            "],\"owner\":" + (owner == nullptr ? std::string("null") : Describe(owner)) + "}",
+            "],\"foreground\":" + (GetForegroundWindow() == box ? "true" : "false") +
+            ",\"keyboard\":" + (hasKeyboard ? "true" : "false") +
+            ",\"owner\":" + (owner == nullptr ? std::string("null") : Describe(owner)) + "}",
         0);
 }
 
@@ -329,6 +339,16 @@ int CommandPress(const Options& options) {
     if (!WaitUntil(TimeoutMs(options), [&] { return IsWindow(box) == FALSE; })) {
         return Fail("the box stayed");
     }
+    return Print("{\"ok\":true}", 0);
+}
+
+// Sets the foreground as a person's click would; a disabled window takes it too.
+int CommandActivate(const Options& options) {
+    HWND window = FirstWindow(options);
+    if (window == nullptr) {
+        return Fail("no such window");
+    }
+    (void)SetForegroundWindow(window);
     return Print("{\"ok\":true}", 0);
 }
 
@@ -406,6 +426,7 @@ int Run(int argc, wchar_t** argv) {
     if (command == L"progress") return CommandProgress(options);
     if (command == L"box") return CommandBox(options);
     if (command == L"press") return CommandPress(options);
+    if (command == L"activate") return CommandActivate(options);
     if (command == L"lbuttonup") return CommandLButtonUp(options);
     if (command == L"sync") return CommandSync(options);
     if (command == L"processes") return CommandProcesses(options);

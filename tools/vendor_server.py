@@ -18,6 +18,7 @@ As a module (end-to-end tests):
                                          #   "time"}], "path" with its query string
     server.requests_for("/halvex-nefo/release")    # those whose path (query ignored) matches
     server.route_proxy_script("/proxy.pac", "127.0.0.1:3128")   # a PAC file naming that proxy
+                                         # (rules="if (...) return ...;" go first)
     server.resume()                      # releases every body held at pause_at
     server.stop()                        # also usable as a context manager: with VendorServer(...)
 
@@ -25,7 +26,7 @@ As a module (end-to-end tests):
         .start() -> self, .stop(), .port -> int, .origin -> str, .localhost_origin -> str,
         .requests -> list[dict],
         .requests_for(path) -> list[dict], .route(path, **behaviour), .unroute(path),
-        .route_proxy_script(path, proxy),
+        .route_proxy_script(path, proxy, rules=""),
         .resume(), .wait_for_requests(path, count, timeout) -> bool
 
 Requests in absolute form ("GET https://localhost:PORT/path", as clients send them inside a
@@ -402,10 +403,10 @@ class VendorServer:
         with self._lock:
             self._routes[path] = b
 
-    def route_proxy_script(self, path, proxy):
+    def route_proxy_script(self, path, proxy, rules=""):
         """Serves at path a proxy auto-config script that sends every URL through proxy
-        ("host:port")."""
-        script = 'function FindProxyForURL(url, host) { return "PROXY %s"; }\n' % proxy
+        ("host:port"), or as the JavaScript statements in rules say first."""
+        script = 'function FindProxyForURL(url, host) { %s return "PROXY %s"; }\n' % (rules, proxy)
         self.route(path, body=script,
                    headers={"Content-Type": "application/x-ns-proxy-autoconfig"})
 

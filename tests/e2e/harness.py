@@ -180,9 +180,9 @@ def free_port():
 
 
 @contextlib.contextmanager
-def tinyproxy(folder, connect_port):
+def tinyproxy(folder, *connect_ports):
     """Debian's tinyproxy in the foreground on a free port of 127.0.0.1, with its own config
-    and log in folder, allowing CONNECT to connect_port only. Yields ("127.0.0.1:PORT", the
+    and log in folder, allowing CONNECT to connect_ports only. Yields ("127.0.0.1:PORT", the
     log's path); the proxy is ended by its pid."""
     os.makedirs(folder, exist_ok=True)
     port = free_port()
@@ -190,7 +190,8 @@ def tinyproxy(folder, connect_port):
     log = os.path.join(folder, "tinyproxy.log")
     with open(config, "w") as f:
         f.write('Port %d\nListen 127.0.0.1\nTimeout 30\nMaxClients 20\nAllow 127.0.0.1\n'
-                'ConnectPort %d\nLogLevel Connect\nLogFile "%s"\n' % (port, connect_port, log))
+                '%sLogLevel Connect\nLogFile "%s"\n'
+                % (port, "".join("ConnectPort %d\n" % p for p in connect_ports), log))
     process = subprocess.Popen(["tinyproxy", "-d", "-c", config], stdin=subprocess.DEVNULL,
                                stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
     try:

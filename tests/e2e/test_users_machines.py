@@ -4,15 +4,19 @@ import contextlib
 import errno
 import os
 import subprocess
+import time
 import unittest
 
-from harness import (INSTALLER, RUNS, SAVE_NAME, STANDIN_TITLE, USER_PROFILE, WINE_ENV,
-                     EndToEndTest, free_port, machine_proxy, small_disk, standin_bytes,
-                     tinyproxy, ui, user_proxy_settings)
-from vendor_server import pattern_bytes
+from harness import (CERT, INSTALLER, MAIN_CLASS, RUNS, SAVE_NAME, STANDIN_TITLE,
+                     UNPINNED_INSTALLER, USER_PROFILE, WINE_ENV, EndToEndTest, free_port,
+                     machine_proxy, small_disk, standin_bytes, tinyproxy, ui, user_proxy_settings)
+from vendor_server import VendorServer, pattern_bytes
 
 EBWEBVIEW = "/halvex-nefo/ebwebview"
 PROXY_SCRIPT = "/proxy.pac"
+RULE_SCRIPT = "/rule.pac"
+LIST_SCRIPT = "/list.pac"
+NOT_A_PROGRAM = b"this is a text file, not a program\r\n" * 64
 DOWNLOAD_FAILED = "下载失败，请检查网络连接或联系客服。"
 GLYPH_CENTRE = (535, 25)
 # A second start must be over well within this, Wine's own start-up included.
@@ -62,6 +66,24 @@ class SecondStartTest(EndToEndTest):
         self.assertEqual(len(run.standin_runs()), 1, "the setup program should run once")
         self.assertEqual(os.listdir(run.cwd), [])
 
+    def test_second_start_brings_the_box_forward(self):
+        # The download-failure box over the shown window; the launch-failure box after the
+        # window made way for the setup program. Before the second start the user has gone to
+        # the window behind the box, where the keyboard goes nowhere.
+        cases = (("download-failure", {"status": 404}, INSTALLER),
+                 ("launch-failure", {"body": NOT_A_PROGRAM}, UNPINNED_INSTALLER))
+        for name, answer, installer in cases:
+            with self.subTest(name), self.vendor_server() as server:
+                server.route(EBWEBVIEW, **answer)
+                with self.installer("box-" + name, installer=installer) as run:
+                    self.assertIsNotNone(run.message_box(), "no box")
+                    ui("activate", "--class", MAIN_CLASS)
+                    self.assertFalse(run.message_box(timeout=0)["foreground"])
+                    self.assertEqual(start_again(run), 0)
+                    box = run.message_box(timeout=0)
+                    self.assertTrue(box["foreground"] and box["keyboard"], box)
+                    self.assertTrue(run.press("cancel"))
+
     def test_killed_installer_does_not_block_the_next_start(self):
         with self.vendor_server() as server:
             server.route(EBWEBVIEW, body=standin_bytes(), pause_at=0.5)
@@ -93,13 +115,19 @@ class UserProxyTest(DownloadFailureTest):
         folder = os.path.join(RUNS, "proxy")
         with self.vendor_server() as server, tinyproxy(folder, server.port) as (proxy, log):
             script_url = server.localhost_origin + PROXY_SCRIPT
-            server.route_proxy_script(PROXY_SCRIPT, proxy)
-            server.route(EBWEBVIEW, body=standin_bytes())
             down = "127.0.0.1:%d" % free_port()
+            server.route_proxy_script(PROXY_SCRIPT, proxy)
+            server.route_proxy_script(RULE_SCRIPT, proxy, rules='if (!shExpMatch(url, "%s/hal'
+                                      'vex-nefo/*")) return "DIRECT";' % server.localhost_origin)
+            server.route_proxy_script(LIST_SCRIPT, "%s; PROXY %s; DIRECT" % (down, proxy))
+            server.route(EBWEBVIEW, body=standin_bytes())
+            origin = server.localhost_origin
             # (name, the user's settings, the machine's WinHTTP proxy, through the proxy)
             cases = (("direct", {}, None, False),
                      ("manual", {"proxy": proxy, "bypass": "*.halvex.test"}, None, True),
                      ("script", {"script_url": script_url}, None, True),
+                     ("script-url-rule", {"script_url": origin + RULE_SCRIPT}, None, True),
+                     ("script-list-first-down", {"script_url": origin + LIST_SCRIPT}, None, True),
                      ("machine-first", {"proxy": down}, proxy, True))
             for name, settings, machine, through_proxy in cases:
                 with self.subTest(name), contextlib.ExitStack() as stack:
@@ -113,6 +141,21 @@ class UserProxyTest(DownloadFailureTest):
                     self.assertEqual(self.tunnels(log, server.port) - tunnels_before,
                                      1 if through_proxy else 0)
             self.assertEqual(len(server.requests_for(EBWEBVIEW)), len(cases))
+
+    def test_redirect_hop_goes_the_way_the_script_says(self):
+        folder = os.path.join(RUNS, "proxy-hop-tinyproxy")
+        with self.vendor_server() as server, VendorServer(certfile=CERT) as cdn, \
+                tinyproxy(folder, server.port, cdn.port) as (proxy, log):
+            cdn.route("/cdn/setup.exe", body=standin_bytes())
+            server.route(EBWEBVIEW, status=302, location=cdn.localhost_origin + "/cdn/setup.exe")
+            # Two origins of localhost: the test certificate names no other host.
+            server.route_proxy_script(PROXY_SCRIPT, proxy, rules='if (!shExpMatch(url, "%s/*")) '
+                                      'return "DIRECT";' % cdn.localhost_origin)
+            with user_proxy_settings(script_url=server.localhost_origin + PROXY_SCRIPT), \
+                    self.installer("proxy-hop") as run:
+                self.assertEqual(run.wait_exit(120), 0)
+            self.assertEqual(len(run.standin_runs()), 1, "the install did not complete")
+            self.assertEqual((self.tunnels(log, server.port), self.tunnels(log, cdn.port)), (0, 1))
 
     def test_proxy_that_is_down_fails_the_download(self):
         with self.vendor_server() as server, \
@@ -128,6 +171,24 @@ class UserProxyTest(DownloadFailureTest):
             return 0
         with open(log, errors="replace") as f:
             return f.read().count("CONNECT localhost:%d " % port)
+
+
+class CleanExitTest(EndToEndTest):
+    def test_closing_during_a_download_ends_cleanly(self):
+        # A script in use, a redirect, then a body that stalls: the worker is somewhere in the
+        # downloader, the proxy choice included, whenever the window closes.
+        stall = "/t/stall/4000000?seconds=30"
+        with self.vendor_server() as server, \
+                user_proxy_settings(script_url=server.localhost_origin + PROXY_SCRIPT):
+            server.route_proxy_script(PROXY_SCRIPT, "-", rules='return "DIRECT";')
+            server.route(EBWEBVIEW, status=302, location=server.localhost_origin + stall)
+            for runs, delay in enumerate((0, 0.05, 0.2, 0.5, 1), 1):
+                with self.subTest(delay=delay), self.installer("close-%s" % delay) as run:
+                    self.assertIsNotNone(run.window("visible"))
+                    self.assertTrue(server.wait_for_requests(EBWEBVIEW, runs, 60))
+                    time.sleep(delay)
+                    run.release_at(*GLYPH_CENTRE)
+                    self.assertEqual(run.wait_exit(30), 0)
 
 
 class FullDiskTest(DownloadFailureTest):
