@@ -168,7 +168,7 @@ bool AskScriptAt(const std::wstring& scriptUrl, const std::wstring& url, const s
 // WinHTTP offers no bound on detection, nor the evaluator on a script, so each step runs
 // within a bound of its own.
 bool WithinBound(std::function<bool(std::wstring&)> step, std::wstring& answer) {
-    const std::optional<std::optional<std::wstring>> result = CallWithinBound(
+    std::optional<std::optional<std::wstring>> result = CallWithinBound(
         [step = std::move(step)]() -> std::optional<std::wstring> {
             std::wstring text;
             try {
