@@ -1,6 +1,7 @@
 #include <windows.h>
 #include <commctrl.h>
 
+#include "app/dll_search.h"
 #include "app/main_window.h"
 #include "app/single_instance.h"
 #include "app/window_math.h"
@@ -14,19 +15,6 @@ constexpr wchar_t kErrorCaption[] = L"错误";
 int FailStart() {
     (void)MessageBoxW(nullptr, kStartFailedText, kErrorCaption, MB_OK | MB_ICONERROR);
     return 1;
-}
-
-// The installer runs elevated, usually from Downloads: never resolve a DLL from there.
-// The DLLs outside Windows' known-DLL list are delay-loaded, so they load after this.
-// Looked up at run time: a Windows 7 without the update that added it must still get
-// as far as the refusal message.
-void LimitDllSearchToSystem32() {
-    using SetDefaultDllDirectoriesFn = BOOL(WINAPI*)(DWORD);
-    const auto setDefault = reinterpret_cast<SetDefaultDllDirectoriesFn>(reinterpret_cast<void*>(
-        GetProcAddress(GetModuleHandleW(L"kernel32.dll"), "SetDefaultDllDirectories")));
-    if (setDefault == nullptr || !setDefault(LOAD_LIBRARY_SEARCH_SYSTEM32)) {
-        (void)SetDllDirectoryW(L"");
-    }
 }
 
 }  // namespace

@@ -1,16 +1,10 @@
 // Downloads one URL and prints what it cost as one line of key=value pairs.
 //   download_bench installer URL FILE    DownloadFile with the installer's progress sink, bound
 //                                        to a live window like the installer's
-//   download_bench unthrottled URL FILE  the same with the sink that repaints on every report
 //   download_bench winhttp URL FILE [N]  WinHTTP alone: reads of N bytes (1 MiB) written straight
 //                                        to the file
 //   download_bench winhttp-8k URL FILE   the same with the downloader's 8 KiB reads
 //   download_bench wininet URL FILE      WinINet alone (preconfigured proxy use, 64 KiB reads)
-//   download_bench first-byte URL FILE   DownloadFile with no window: time from the call to
-//                                        its first progress report
-//   download_bench proxy-choice URL      the downloader's proxy decision for URL alone, WinHTTP
-//                                        already loaded
-//   download_bench sha256 MIB            the downloader's SHA-256 over MIB MiB in 8 KiB pieces
 //   download_bench signature FILE [PUBLISHER]
 //                                        the install worker's signature check of a saved file
 //                                        with PUBLISHER pinned; without it, as a build with no
@@ -33,13 +27,11 @@
 #include "app/progress_sink.h"
 #include "app/window_math.h"
 #include "app/window_painting.h"
-#include "bench/unthrottled_sink.h"
+#include "bench/body_file.h"
 #include "bench/wininet_loop.h"
 #include "common/unique_handle.h"
 #include "install/setup_signature.h"
 #include "net/download.h"
-#include "net/proxy_choice.h"
-#include "common/sha256.h"
 #include "net/url.h"
 #include "net/winhttp_handle.h"
 
@@ -51,7 +43,6 @@ constexpr UINT kDownloadDone = WM_APP + 1;
 constexpr DWORD kBareReadBytes = 1 << 20;
 constexpr DWORD kDownloaderReadBytes = 8192;
 constexpr DWORD kWinInetReadBytes = 64 << 10;
-constexpr std::size_t kShaPieceBytes = 8192;
 
 struct WindowDestroyer {
     void operator()(HWND window) const { (void)DestroyWindow(window); }
@@ -173,7 +164,7 @@ struct SinkRun {
     double lastReportSeconds = 0;
 };
 
-int RunWithSink(bool unthrottled, const std::string& url, const std::string& savePath) {
+int RunInstallerPath(const std::string& url, const std::string& savePath) {
     const UniqueWindow window = CreateBenchWindow();
     if (!window) {
         std::printf("ok=0 error=window\n");
@@ -181,9 +172,8 @@ int RunWithSink(bool unthrottled, const std::string& url, const std::string& sav
     }
     const HWND mainWindow = window.get();
     SinkRun run;
-    std::thread worker([&run, mainWindow, unthrottled, url, savePath] {
-        const ProgressCallback sink =
-            unthrottled ? MakeUnthrottledProgressSink(mainWindow) : MakeProgressSink(mainWindow);
+    std::thread worker([&run, mainWindow, url, savePath] {
+        const ProgressCallback sink = MakeProgressSink(mainWindow);
         const Stopwatch clock;
         ProgressCallback counted = [&run, &clock, &sink](std::uint64_t received,
                                                          std::uint64_t expected) {
@@ -210,10 +200,9 @@ int RunWithSink(bool unthrottled, const std::string& url, const std::string& sav
 
     const double tail = run.lastReportSeconds > 0 ? run.seconds - run.lastReportSeconds : 0;
     std::printf(
-        "mode=%s ok=%d bytes=%llu seconds=%.6f mbps=%.2f reports=%llu setpos=%llu paints=%llu "
-        "first_report_s=%.6f tail_s=%.6f peak_ws=%llu error=%s\n",
-        unthrottled ? "unthrottled" : "installer", run.ok ? 1 : 0,
-        static_cast<unsigned long long>(run.bytes), run.seconds,
+        "mode=installer ok=%d bytes=%llu seconds=%.6f mbps=%.2f reports=%llu setpos=%llu "
+        "paints=%llu first_report_s=%.6f tail_s=%.6f peak_ws=%llu error=%s\n",
+        run.ok ? 1 : 0, static_cast<unsigned long long>(run.bytes), run.seconds,
         run.seconds > 0 ? static_cast<double>(run.bytes) / run.seconds / 1e6 : 0.0,
         static_cast<unsigned long long>(run.reports),
         static_cast<unsigned long long>(g_positionMessages),
@@ -222,8 +211,6 @@ int RunWithSink(bool unthrottled, const std::string& url, const std::string& sav
         run.error.empty() ? "-" : run.error.c_str());
     return run.ok ? 0 : 1;
 }
-
-std::wstring WidenAscii(const std::string& text) { return std::wstring(text.begin(), text.end()); }
 
 // The platform's own limit: no redirects, no hashing, no callback, big reads.
 bool BareDownload(const std::string& url, const std::string& savePath, DWORD readBytes,
@@ -261,30 +248,12 @@ bool BareDownload(const std::string& url, const std::string& savePath, DWORD rea
         error = "status " + std::to_string(status);
         return false;
     }
-    const UniqueHandle file =
-        AdoptHandle(CreateFileW(WidenAscii(savePath).c_str(), GENERIC_WRITE, 0, nullptr,
-                                CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
-    if (!file) {
-        error = "file";
-        return false;
-    }
-    std::vector<std::uint8_t> buffer(readBytes);
-    for (;;) {
-        DWORD read = 0;
-        if (!WinHttpReadData(request.get(), buffer.data(), readBytes, &read)) {
-            error = "read";
-            return false;
-        }
-        if (read == 0) {
-            return true;
-        }
-        DWORD written = 0;
-        if (!WriteFile(file.get(), buffer.data(), read, &written, nullptr) || written != read) {
-            error = "write";
-            return false;
-        }
-        bytes += read;
-    }
+    return WriteBodyToFile(
+        savePath, readBytes,
+        [&request](std::uint8_t* buffer, DWORD capacity, DWORD& delivered) {
+            return WinHttpReadData(request.get(), buffer, capacity, &delivered) != FALSE;
+        },
+        bytes, error);
 }
 
 using BareLoop = bool (*)(const std::string& url, const std::string& savePath, DWORD readBytes,
@@ -304,65 +273,6 @@ int RunBare(const char* mode, BareLoop loop, DWORD readBytes, const std::string&
         seconds > 0 ? static_cast<double>(bytes) / seconds / 1e6 : 0.0, CpuSeconds(),
         static_cast<unsigned long long>(PeakWorkingSet()), error.empty() ? "-" : error.c_str());
     return ok ? 0 : 1;
-}
-
-// What a caller waits before the first byte of the body reaches it: session set-up,
-// proxy decision, connection, TLS and the response head.
-int RunFirstByte(const std::string& url, const std::string& savePath) {
-    const Stopwatch clock;
-    double firstByteSeconds = -1;
-    std::uint64_t bytes = 0;
-    std::string error;
-    const bool ok =
-        DownloadFile(url, savePath, error,
-                     [&clock, &firstByteSeconds, &bytes](std::uint64_t received, std::uint64_t) {
-                         if (firstByteSeconds < 0) {
-                             firstByteSeconds = clock.Seconds();
-                         }
-                         bytes = received;
-                     });
-    const double seconds = clock.Seconds();
-    std::printf("mode=first-byte ok=%d bytes=%llu seconds=%.6f first_byte_s=%.6f error=%s\n",
-                ok ? 1 : 0, static_cast<unsigned long long>(bytes), seconds, firstByteSeconds,
-                error.empty() ? "-" : error.c_str());
-    return ok ? 0 : 1;
-}
-
-int RunProxyChoice(const std::string& url) {
-    std::wstring host;
-    std::wstring path;
-    int port = 0;
-    if (!ParseUrl(url, host, port, path)) {
-        std::printf("mode=proxy-choice ok=0 error=url\n");
-        return 1;
-    }
-    // Loaded first, so only the decision is timed: the download needs the DLL anyway.
-    (void)WinHttpCheckPlatform();
-    const Stopwatch clock;
-    const ProxyRoute choice = ChooseProxy(host, port, path);
-    const double seconds = clock.Seconds();
-    std::printf("mode=proxy-choice ok=1 seconds=%.6f access_type=%lu ways=%zu\n", seconds,
-                choice.ways.front().access_type, choice.ways.size());
-    return 0;
-}
-
-int RunSha256(unsigned long mebibytes) {
-    std::vector<std::uint8_t> piece(kShaPieceBytes);
-    for (std::size_t i = 0; i < piece.size(); ++i) {
-        piece[i] = static_cast<std::uint8_t>(i % 251);
-    }
-    const std::uint64_t pieces = std::uint64_t{mebibytes} * (1 << 20) / kShaPieceBytes;
-    const Stopwatch clock;
-    Sha256 hash;
-    for (std::uint64_t i = 0; i < pieces; ++i) {
-        hash.Update(piece.data(), piece.size());
-    }
-    const Sha256::Digest digest = hash.Finish();
-    const double seconds = clock.Seconds();
-    const double bytes = static_cast<double>(pieces * kShaPieceBytes);
-    std::printf("mode=sha256 ok=1 bytes=%.0f seconds=%.6f mbps=%.2f digest0=%02x\n", bytes, seconds,
-                seconds > 0 ? bytes / seconds / 1e6 : 0.0, digest[0]);
-    return 0;
 }
 
 int RunSignature(const wchar_t* path, const std::wstring& publisher) {
@@ -395,10 +305,8 @@ std::string Narrow(const wchar_t* text) {
 
 int Usage() {
     std::fputs(
-        "usage: download_bench installer|unthrottled|winhttp-8k|wininet|first-byte URL FILE\n"
+        "usage: download_bench installer|winhttp-8k|wininet URL FILE\n"
         "       download_bench winhttp URL FILE [READ_BYTES]\n"
-        "       download_bench proxy-choice URL\n"
-        "       download_bench sha256 MIB\n"
         "       download_bench signature FILE [PUBLISHER]\n",
         stderr);
     return 2;
@@ -411,12 +319,6 @@ int wmain(int argc, wchar_t** argv) {
         return Usage();
     }
     const std::wstring mode = argv[1];
-    if (mode == L"sha256") {
-        return RunSha256(std::wcstoul(argv[2], nullptr, 10));
-    }
-    if (mode == L"proxy-choice" && argc == 3) {
-        return RunProxyChoice(Narrow(argv[2]));
-    }
     if (mode == L"signature" && argc <= 4) {
         return RunSignature(argv[2], argc == 4 ? argv[3] : L"");
     }
@@ -425,8 +327,8 @@ int wmain(int argc, wchar_t** argv) {
     }
     const std::string url = Narrow(argv[2]);
     const std::string savePath = Narrow(argv[3]);
-    if (mode == L"installer" || mode == L"unthrottled") {
-        return RunWithSink(mode == L"unthrottled", url, savePath);
+    if (mode == L"installer") {
+        return RunInstallerPath(url, savePath);
     }
     if (mode == L"winhttp") {
         const DWORD readBytes = argc == 5 ? std::wcstoul(argv[4], nullptr, 10) : kBareReadBytes;
@@ -437,9 +339,6 @@ int wmain(int argc, wchar_t** argv) {
     }
     if (mode == L"wininet") {
         return RunBare("wininet", WinInetDownload, kWinInetReadBytes, url, savePath);
-    }
-    if (mode == L"first-byte") {
-        return RunFirstByte(url, savePath);
     }
     return Usage();
 }

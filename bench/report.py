@@ -3,9 +3,9 @@
 
     report.py pixel BMP X Y       prints "X Y RRGGBB": the colour of a 24-bit BMP's pixel
     report.py report --out DIR --build DIR --root DIR --size-mib N --paced-mib N --paced-rate R
-                     --runs N --results FILE
-                                  writes the results page and a chart of the throughput
-                                  figures beside it, and prints the table
+                     --runs N --results FILE [--before FILE]
+                                  writes the results page and its chart beside it (the
+                                  before figures from an earlier page), and prints the table
 """
 
 import argparse
@@ -298,6 +298,230 @@ def startup_breakdown(steps, alone, floor_steps, si, sf):
     return lines
 
 
+# The whole process's steps, in the order the user waits through them: (name, from, to) as
+# moments of process_clock.py's trace ("start" is the process's start, "launch" the setup
+# program's own start, "end" the process's exit). The window's steps run on the main thread
+# beside the worker's and are shown apart.
+WHOLE_STEPS = (
+    ("process start to the entry point: Wine, image, DLLs, runtime", "start", "entry"),
+    ("entry to the registration: common controls, class, picture, window, bar, worker start",
+     "entry", "registration_start"),
+    ("version gate (worker, from its start beside the registration)", "registration_start",
+     "version_gate"),
+    ("runtime probe", "version_gate", "winhttp_load"),
+    ("WinHTTP's load (delay-loaded)", "winhttp_load", "proxy_start"),
+    ("proxy decision", "proxy_start", "session_open"),
+    ("session to connected (name, TCP)", "session_open", "connected"),
+    ("TLS and the request", "connected", "request_sent"),
+    ("response head (first byte)", "request_sent", "first_byte"),
+    ("body", "first_byte", "last_byte"),
+    ("after the last byte, to the launch call", "last_byte", "launch_call"),
+    ("launch: CreateProcessW to the setup program's start", "launch_call", "launch"),
+)
+WINDOW_STEPS = (
+    ("window thread: registration", "registration_start", "window_created"),
+    ("window thread: window created to shown and painted", "window_created", "window_up"),
+)
+# The bare process has no window and no checks: its start-up runs to its session, and its
+# body to its exit.
+BARE_STEPS = (
+    ("process start to the session: Wine, image, DLLs, runtime", "start", "session_open"),
+    ("session to connected (name, TCP)", "session_open", "connected"),
+    ("TLS and the request", "connected", "request_sent"),
+    ("response head (first byte)", "request_sent", "first_byte"),
+    ("body, then the exit", "first_byte", "end"),
+)
+# Figures of the round before, from the issue that set the goals, when no earlier results
+# page carries a goals table.
+GOALS_BEFORE = {
+    "loopback": "0.70 (47 against 67 MB/s)",
+    "paced": "1.18 (8.83 against 7.49 s)",
+    "cpu": "1.54 (0.97 against 0.63 s)",
+    "startup": "1.44",
+}
+
+
+def moments(run):
+    """A traced run's moments in seconds from its start."""
+    found = {"start": 0.0}
+    for key, value in run.items():
+        if key.startswith("at_") and key.endswith("_s"):
+            found[key[3:-2]] = float(value)
+    if float(run.get("launch_s", -1)) >= 0:
+        found["launch"] = float(run["launch_s"])
+    found["end"] = float(run["proc_wall_s"])
+    return found
+
+
+def step_medians(runs, steps):
+    """Median seconds of each step over the traced runs that show both its ends."""
+    traced = [moments(r) for r in good(runs)]
+    result = {}
+    for name, start, end in steps:
+        values = [m[end] - m[start] for m in traced if start in m and end in m]
+        result[name] = statistics.median(values) if values else None
+    return result
+
+
+def previous_tables(path):
+    """Rows of the goals and whole-process tables of an earlier results page: first cell to
+    the row's cells."""
+    rows = {}
+    if not path or not os.path.exists(path):
+        return rows
+    section = None
+    with open(path) as f:
+        for line in f:
+            if line.startswith("## "):
+                section = line[3:].strip()
+            elif line.startswith("| ") and section in ("Goals", "Where the whole process's time goes"):
+                cells = [c.strip() for c in line.strip().strip("|").split("|")]
+                rows[(section, cells[0])] = cells
+    return rows
+
+
+def whole_process(runs, args, startup_ratio):
+    """The whole-process pairs, the goals with their before, and the step breakdown."""
+    size = args.paced_mib * MIB
+    link = {}
+    for name in ("loopback", "paced"):
+        figures = {}
+        for client in ("installer", "winhttp-8k", "winhttp", "wininet"):
+            ok = good(runs["%s-%s" % (name, client)])
+            key = "launch_s" if client == "installer" else "proc_wall_s"
+            figures[client] = {
+                "seconds": median_of(ok, key),
+                "values": [float(r[key]) for r in ok if key in r],
+                "cpu": median_of(ok, "proc_cpu_s"),
+            }
+        link[name] = figures
+    previous = previous_tables(args.before)
+
+    def ratio(name, over):
+        mine, bare = link[name]["installer"][over], link[name]["winhttp-8k"][over]
+        return mine / bare if mine and bare else None
+
+    def per_100_mib(cpu):
+        return cpu / (args.paced_mib / 100.0) if cpu is not None else None
+
+    # Throughput is the inverse of the time, so the loopback goal is bare time / installer time.
+    loop_ratio = ratio("loopback", "seconds")
+    loop_ratio = 1 / loop_ratio if loop_ratio else None
+    paced_ratio = ratio("paced", "seconds")
+    cpu_mine = per_100_mib(link["paced"]["installer"]["cpu"])
+    cpu_bare = per_100_mib(link["paced"]["winhttp-8k"]["cpu"])
+    cpu_ratio = cpu_mine / cpu_bare if cpu_mine and cpu_bare else None
+    loop_mbps = [size / link["loopback"][c]["seconds"] / 1e6 if link["loopback"][c]["seconds"]
+                 else None for c in ("installer", "winhttp-8k")]
+    goals = (
+        ("loopback", "loopback, %d MiB: installer / bare 8 KiB process, throughput" %
+         args.paced_mib, "%s (%s against %s MB/s)" % (fmt(loop_ratio, "%.2f"), fmt(loop_mbps[0]),
+                                                      fmt(loop_mbps[1])),
+         "≥ 0.95", at_least(loop_ratio, 0.95)),
+        ("paced", "paced at %s, %d MiB: installer / bare 8 KiB process, time" % (
+            rate_text(args.paced_rate), args.paced_mib),
+         "%s (%s against %s s)" % (fmt(paced_ratio, "%.2f"),
+                                   fmt(link["paced"]["installer"]["seconds"], "%.2f"),
+                                   fmt(link["paced"]["winhttp-8k"]["seconds"], "%.2f")),
+         "≤ 1.02", at_most(paced_ratio, 1.02)),
+        ("cpu", "CPU per 100 MiB (paced): installer / bare 8 KiB process",
+         "%s (%s against %s s)" % (fmt(cpu_ratio, "%.2f"), fmt(cpu_mine, "%.2f"),
+                                   fmt(cpu_bare, "%.2f")),
+         "≤ 1.1", at_most(cpu_ratio, 1.1)),
+        ("startup", "start-up to first paint: installer / minimal window",
+         fmt(startup_ratio, "%.2f"), "≤ 1.2", at_most(startup_ratio, 1.2)),
+    )
+    lines = [
+        "",
+        "## Goals",
+        "",
+        "Before: the goals table of `%s` when it has one, otherwise the figures of the round "
+        "before." % os.path.relpath(args.before, args.root) if args.before else "",
+        "",
+        "| Goal | before | now | goal | met |",
+        "|---|---|---|---|---|",
+    ]
+    goal_befores = []
+    for key, name, now, goal, ok in goals:
+        before = previous.get(("Goals", name), [None, None, GOALS_BEFORE[key]])[2]
+        goal_befores.append((key, before))
+        lines.append("| %s | %s | %s | %s | %s |" % (name, before, now, goal, met(ok)))
+
+    lines += [
+        "",
+        "## Whole process",
+        "",
+        "Each program timed from outside (`process_clock.py`) from just before its start: the "
+        "installer until its setup program (`launch_stamp`, %d MiB from the setup paths) "
+        "starts, the bare loops until they exit; %d runs each, order rotated, median and "
+        "range in seconds; CPU of the whole process per 100 MiB." % (args.paced_mib, args.runs),
+        "",
+        "| Program | loopback | range | CPU / 100 MiB | paced at %s | range | CPU / 100 MiB |" %
+        rate_text(args.paced_rate),
+        "|---|---|---|---|---|---|---|",
+    ]
+    names = (("installer", "installer, start to the setup program's launch"),
+             ("winhttp-8k", "bare WinHTTP, 8 KiB reads (the baseline)"),
+             ("winhttp", "bare WinHTTP, 1 MiB reads"),
+             ("wininet", "bare WinINet, 64 KiB reads"))
+    for client, title in names:
+        cells = []
+        for name in ("loopback", "paced"):
+            f = link[name][client]
+            cells += [fmt(f["seconds"], "%.2f"), spread(f["values"], "%.2f"),
+                      fmt(per_100_mib(f["cpu"]), "%.2f")]
+        lines.append("| %s | %s |" % (title, " | ".join(cells)))
+
+    section = "Where the whole process's time goes"
+    lines += [
+        "",
+        "## " + section,
+        "",
+        "Traced runs (`process_clock.py --trace`): the moments the program makes the calls "
+        "that end each step, read from Wine's relay trace of those calls alone, from outside; "
+        "the product has no timing code. Medians of %d traced runs in seconds; the last rows "
+        "set the traced whole against the untraced one, which shows what tracing costs. "
+        "Before: the same table of the earlier results page." % args.runs,
+        "",
+        "| Step | loopback before | loopback installer | loopback bare 8 KiB | paced before | "
+        "paced installer | paced bare 8 KiB |",
+        "|---|---|---|---|---|---|---|",
+    ]
+    mine = {n: step_medians(runs["%s-traced-installer" % n], WHOLE_STEPS + WINDOW_STEPS)
+            for n in ("loopback", "paced")}
+    bare = {n: step_medians(runs["%s-traced-winhttp-8k" % n], BARE_STEPS)
+            for n in ("loopback", "paced")}
+
+    def row(title, values):
+        before = previous.get((section, title))
+        cells = []
+        for i, pair in enumerate(values):
+            # Before: the earlier page's figure for the same program on the same link.
+            earlier = [c for c in before[2 + 3 * i:4 + 3 * i] if c != "-"] if before else []
+            cells += [earlier[0] if earlier else "-"] + [fmt(v, "%.3f") for v in pair]
+        lines.append("| %s | %s |" % (title, " | ".join(cells)))
+
+    for title, _, _ in WHOLE_STEPS + WINDOW_STEPS:
+        row(title, [(mine[n][title], None) for n in ("loopback", "paced")])
+    for title, _, _ in BARE_STEPS:
+        row("bare: " + title, [(None, bare[n][title]) for n in ("loopback", "paced")])
+    row("whole, traced", [(median_of(good(runs["%s-traced-installer" % n]), "launch_s"),
+                           median_of(good(runs["%s-traced-winhttp-8k" % n]), "proc_wall_s"))
+                          for n in ("loopback", "paced")])
+    row("whole, untraced (table above)", [(link[n]["installer"]["seconds"],
+                                           link[n]["winhttp-8k"]["seconds"])
+                                          for n in ("loopback", "paced")])
+    chart_goals = [(key, leading_number(before), ratio_now, bound)
+                   for (key, before), ratio_now, bound in zip(
+                       goal_befores, (loop_ratio, paced_ratio, cpu_ratio, startup_ratio),
+                       (0.95, 1.02, 1.1, 1.2))]
+    breakdown = {n: {"installer": [(t, mine[n][t]) for t, _, _ in WHOLE_STEPS],
+                     "bare 8 KiB": [(t, bare[n][t]) for t, _, _ in BARE_STEPS]}
+                 for n in ("loopback", "paced")}
+    return lines, chart_goals, breakdown
+
+
+
 def rate_text(rate):
     """nginx's rate units (k, m: KiB and MiB per second) in words."""
     units = {"k": "KiB/s", "m": "MiB/s"}
@@ -308,32 +532,71 @@ def chart_path(results):
     return os.path.splitext(results)[0] + ".png"
 
 
-def draw_chart(path, m, args, groups):
-    """A bar chart of the throughput figures; False when matplotlib is missing."""
+def leading_number(text):
+    match = re.match(r"\s*([0-9.]+)", text or "")
+    return float(match.group(1)) if match else None
+
+
+def draw_chart(path, m, args, loopback, goals, breakdown):
+    """The in-process throughput, the goals before and now, and where the whole process's
+    time goes; False when matplotlib is missing."""
     try:
         import matplotlib
         matplotlib.use("Agg")
         import matplotlib.pyplot as plt
     except ImportError:
         return False
-    figure, axes = plt.subplots(1, 2, figsize=(11, 4.2))
-    titles = {"loopback": "Loopback, %d MiB (MB/s)" % args.size_mib,
-              "paced": "Paced at %s, %d MiB, whole process (MB/s)" % (rate_text(args.paced_rate),
-                                                                         args.paced_mib)}
-    for axes_, key in zip(axes, ("loopback", "paced")):
-        names = [name for name, value in groups[key] if value]
-        values = [value for name, value in groups[key] if value]
-        bars = axes_.barh(names, values, color=["#7582E1"] + ["#9aa0a6"] * (len(values) - 1))
-        axes_.invert_yaxis()
-        axes_.set_title(titles[key], fontsize=10)
-        for bar, value in zip(bars, values):
-            axes_.text(bar.get_width(), bar.get_y() + bar.get_height() / 2, " %.1f" % value,
-                       va="center", fontsize=8)
-        axes_.margins(x=0.18)
+    figure, axes = plt.subplots(2, 2, figsize=(13, 9))
+    names = [name for name, value in loopback if value]
+    values = [value for name, value in loopback if value]
+    bars = axes[0][0].barh(names, values, color=["#7582E1"] + ["#9aa0a6"] * (len(values) - 1))
+    axes[0][0].invert_yaxis()
+    axes[0][0].set_title("Loopback in one process, %d MiB (MB/s)" % args.size_mib, fontsize=10)
+    for bar, value in zip(bars, values):
+        axes[0][0].text(bar.get_width(), bar.get_y() + bar.get_height() / 2, " %.1f" % value,
+                        va="center", fontsize=8)
+    axes[0][0].margins(x=0.18)
+
+    # Each goal as a ratio, before and now, against its bound.
+    chart = axes[0][1]
+    for row, (name, before, now, bound) in enumerate(goals):
+        for offset, value, colour in ((-0.2, before, "#9aa0a6"), (0.2, now, "#7582E1")):
+            if value is not None:
+                chart.barh(row + offset, value, height=0.38, color=colour)
+                chart.text(value, row + offset, " %.2f" % value, va="center", fontsize=8)
+        chart.plot([bound, bound], [row - 0.45, row + 0.45], color="#c0392b")
+    chart.set_yticks(range(len(goals)), [name for name, _, _, _ in goals], fontsize=8)
+    chart.invert_yaxis()
+    chart.set_title("Goals: installer / baseline, before (grey), now; bound in red",
+                    fontsize=10)
+    chart.margins(x=0.15)
+
+    colours = plt.get_cmap("tab20").colors
+    for chart, link in zip(axes[1], ("loopback", "paced")):
+        steps = []
+        for row, program in enumerate(("installer", "bare 8 KiB")):
+            left = 0.0
+            for step, value in breakdown[link][program]:
+                if value is None:
+                    continue
+                label = None
+                if step not in steps:
+                    steps.append(step)
+                    label = step
+                chart.barh(row, value, left=left, color=colours[steps.index(step) % 20],
+                           label=label)
+                left += value
+        chart.set_yticks([0, 1], ["installer", "bare 8 KiB"], fontsize=8)
+        chart.invert_yaxis()
+        chart.set_title("%s, %d MiB: where the whole process's time goes (s, traced)" % (
+            link, args.paced_mib), fontsize=10)
+    # Both panels colour the steps alike, so one legend serves them.
+    handles, labels = axes[1][0].get_legend_handles_labels()
+    figure.legend(handles, labels, loc="lower center", ncol=3, fontsize=7)
     figure.suptitle("%s, %s CPUs; %s; %s UTC" % (
         m["cpu"], m["cpus"], m["wine"],
         datetime.datetime.utcnow().strftime("%Y-%m-%d %H:%M")), fontsize=9)
-    figure.tight_layout()
+    figure.tight_layout(rect=(0, 0.1, 1, 1))
     figure.savefig(path, dpi=100)
     plt.close(figure)
     return True
@@ -343,17 +606,18 @@ def report(args):
     out = args.out
     size_bytes = args.size_mib * MIB
     runs = {name: read_runs(out, name) for name in (
-        "installer", "winhttp", "winhttp-8k", "wininet", "curl", "unthrottled", "small",
-        "small-winhttp-8k", "sha256", "first-byte", "proxy-choice", "paced-installer", "paced-winhttp",
-        "paced-winhttp-8k", "paced-wininet", "signature-pinned", "signature-unpinned",
-        "startup-installer", "startup-floor", "startup-steps", "startup-steps-alone")}
+        "installer", "winhttp", "winhttp-8k", "wininet", "curl", "small", "small-winhttp-8k",
+        "signature-pinned", "signature-unpinned", "startup-installer", "startup-floor",
+        "startup-steps", "startup-steps-alone") + tuple(
+            "%s-%s" % (link, client) for link in ("loopback", "paced") for client in (
+                "installer", "winhttp-8k", "winhttp", "wininet", "traced-installer",
+                "traced-winhttp-8k"))}
 
     a = median_mbps(runs["installer"])
     b = median_mbps(runs["winhttp"])
     b8 = median_mbps(runs["winhttp-8k"])
     i = median_mbps(runs["wininet"])
     c = median_mbps(runs["curl"])
-    before = median_mbps(runs["unthrottled"])
     # Judged against the stronger of the two bare WinHTTP loops.
     bare = max(v for v in (b, b8, 0) if v is not None) or None
     a_over_b = a / bare if a and bare else None
@@ -361,28 +625,10 @@ def report(args):
     b_over_c = bare / c if bare and c else None
 
     after_runs = good(runs["installer"])
-    before_runs = good(runs["unthrottled"])
     reports = median_of(after_runs, "reports")
-    setpos_after = median_of(after_runs, "setpos")
-    paints_after = median_of(after_runs, "paints")
-    setpos_before = median_of(before_runs, "setpos")
-    paints_before = median_of(before_runs, "paints")
-    seconds_after = median_of(after_runs, "seconds")
-    seconds_before = median_of(before_runs, "seconds")
-    per_report_before = per_report_after = None
-    seconds_b8 = median_of(good(runs["winhttp-8k"]), "seconds")
+    setpos = median_of(after_runs, "setpos")
+    paints = median_of(after_runs, "paints")
     tail = median_of(after_runs, "tail_s")
-    sha = median_mbps(runs["sha256"])
-    hash_in_loop = size_bytes / (sha * 1e6) if sha else None
-    if reports and seconds_b8 is not None and tail is not None:
-        # What is left of a download once the platform's own 8 KiB loop and the verify pass
-        # are taken away bounds the progress sink's share (hashing that does not overlap
-        # the loop counts in it too).
-        base = seconds_b8 + tail
-        if seconds_before:
-            per_report_before = max(0.0, seconds_before - base) / reports * 1e6
-        if seconds_after:
-            per_report_after = max(0.0, seconds_after - base) / reports * 1e6
 
     small_ws = [int(r["peak_ws"]) for r in good(runs["small"])]
     large_ws = [int(r["peak_ws"]) for r in after_runs]
@@ -400,30 +646,6 @@ def report(args):
     sf = statistics.median(start_floor) if start_floor else None
     start_ratio = si / sf if si and sf else None
 
-    paced_bytes = args.paced_mib * MIB
-    paced = {}
-    for name in ("installer", "winhttp", "winhttp-8k", "wininet"):
-        ok = good(runs["paced-" + name])
-        key = "launch_s" if name == "installer" else "proc_wall_s"
-        paced[name] = {
-            "seconds": median_of(ok, key),
-            "values": [float(r[key]) for r in ok if key in r],
-            "cpu": median_of(ok, "proc_cpu_s"),
-            "self_cpu": median_of(ok, "cpu_s"),
-        }
-    paced_bare = min((paced[n]["seconds"] for n in ("winhttp", "winhttp-8k")
-                      if paced[n]["seconds"] is not None), default=None)
-    paced_inst = paced["installer"]["seconds"]
-    paced_ratio = paced_inst / paced_bare if paced_inst and paced_bare else None
-    paced_wininet = paced["wininet"]["seconds"]
-    paced_over_i = paced_wininet / paced_inst if paced_inst and paced_wininet else None
-
-    def per_100_mib(cpu):
-        return cpu / (args.paced_mib / 100.0) if cpu is not None else None
-
-    first_byte = [float(r["first_byte_s"]) * 1000 for r in good(runs["first-byte"])]
-    fb = statistics.median(first_byte) if first_byte else None
-    choice = [float(r["seconds"]) * 1000 for r in good(runs["proxy-choice"])]
     sig_pinned = median_of(good(runs["signature-pinned"]), "seconds")
     sig_unpinned = median_of(good(runs["signature-unpinned"]), "seconds")
 
@@ -460,34 +682,6 @@ def report(args):
         ("a/i (against WinINet, loopback)", fmt(a_over_i, "%.2f"), "", "≥ 1.0",
          met(at_least(a_over_i, 1.0))),
         ("the faster of b and b8 / c", fmt(b_over_c, "%.2f"), "", "", ""),
-        ("paced link, %s, %d MiB: installer, process start to setup launch" % (
-            rate_text(args.paced_rate), args.paced_mib), fmt(paced_inst, "%.2f") + " s",
-         spread(paced["installer"]["values"], "%.2f"), "", ""),
-        ("paced: bare WinHTTP 1 MiB reads, process start to exit",
-         fmt(paced["winhttp"]["seconds"], "%.2f") + " s",
-         spread(paced["winhttp"]["values"], "%.2f"), "", ""),
-        ("paced: bare WinHTTP 8 KiB reads, process start to exit",
-         fmt(paced["winhttp-8k"]["seconds"], "%.2f") + " s",
-         spread(paced["winhttp-8k"]["values"], "%.2f"), "", ""),
-        ("paced: bare WinINet 64 KiB reads, process start to exit",
-         fmt(paced_wininet, "%.2f") + " s", spread(paced["wininet"]["values"], "%.2f"), "", ""),
-        ("paced: installer / the faster bare WinHTTP process", fmt(paced_ratio, "%.3f"), "",
-         "≤ 1.02", met(at_most(paced_ratio, 1.02))),
-        ("paced: WinINet time / installer time (speed against WinINet)",
-         fmt(paced_over_i, "%.3f"), "", "≥ 1.0", met(at_least(paced_over_i, 1.0))),
-        ("paced: CPU per 100 MiB, installer (whole process)",
-         fmt(per_100_mib(paced["installer"]["cpu"]), "%.2f") + " s", "", "", ""),
-        ("paced: CPU per 100 MiB, bare WinHTTP 1 MiB / 8 KiB / WinINet (whole process; in "
-         "brackets their own GetProcessTimes at the end of the loop)",
-         " / ".join("%s (%s)" % (fmt(per_100_mib(paced[n]["cpu"]), "%.2f"),
-                                 fmt(per_100_mib(paced[n]["self_cpu"]), "%.2f"))
-                    for n in ("winhttp", "winhttp-8k", "wininet")) + " s",
-         "", "", ""),
-        ("time to the first byte of DownloadFile, no proxy configured", fmt(fb, "%.0f") + " ms",
-         spread(first_byte, "%.0f"), "", ""),
-        ("of which the proxy decision, no proxy configured (`ChooseProxy` alone)",
-         fmt(statistics.median(choice) if choice else None, "%.1f") + " ms",
-         spread(choice, "%.1f"), "", ""),
         ("signature check of %d MiB, publisher pinned" % args.size_mib,
          fmt(sig_pinned, "%.3f") + " s",
          spread([float(r["seconds"]) for r in good(runs["signature-pinned"])], "%.3f"), "", ""),
@@ -496,19 +690,10 @@ def report(args):
          spread([float(r["seconds"]) * 1e6 for r in good(runs["signature-unpinned"])], "%.1f"),
          "", ""),
         ("progress: reports per download", fmt(reports, "%.0f"), "", "", ""),
-        ("progress: PBM_SETPOS received by the bar, before → after",
-         "%s → %s" % (fmt(setpos_before, "%.0f"), fmt(setpos_after, "%.0f")), "", "", ""),
-        ("progress: paints of the window, before → after",
-         "%s → %s" % (fmt(paints_before, "%.0f"), fmt(paints_after, "%.0f")), "", "", ""),
-        ("progress: (a) throughput, before → after",
-         "%s → %s MB/s" % (fmt(before), fmt(a)),
-         spread([mbps(r) for r in before_runs], "%.1f"), "", ""),
-        ("progress: time per report left after WinHTTP's loop and the verify pass, before → after",
-         "%s → %s µs" % (fmt(per_report_before), fmt(per_report_after)), "", "", ""),
-        ("verify pass after the last report (close, reopen, re-hash)", fmt(tail, "%.2f") + " s",
+        ("progress: PBM_SETPOS received by the bar, paints of the window",
+         "%s, %s" % (fmt(setpos, "%.0f"), fmt(paints, "%.0f")), "", "", ""),
+        ("after the last report (close, reopen for holding)", fmt(tail, "%.2f") + " s",
          spread([float(r["tail_s"]) for r in after_runs], "%.2f"), "", ""),
-        ("SHA-256 of the downloader, in memory", fmt(sha) + " MB/s",
-         spread([mbps(r) for r in good(runs["sha256"])], "%.1f"), "", ""),
         ("memory: peak working set, 1 MiB body", fmt(ws_small and ws_small / MIB, "%.2f") + " MiB",
          spread([v / MIB for v in small_ws], "%.2f"), "", ""),
         ("memory: peak working set, %d MiB body" % args.size_mib,
@@ -557,44 +742,16 @@ def report(args):
         "",
     ] + table
     table_end = len(lines)
-    if seconds_after and seconds_b8 is not None and tail is not None and hash_in_loop:
-        remainder = seconds_after - seconds_b8 - tail
-        parts = [
-            ("WinHTTP reading and writing in 8 KiB pieces (median of `winhttp-8k`)", seconds_b8),
-            ("after the last report: verify pass and closing (measured)", tail),
-            ("hashing that the loop waits for, progress sink, painting, the rest (remainder)",
-             remainder),
-        ]
-        lines += [
-            "",
-            "## Where the time of (a) goes",
-            "",
-            "| Part | Seconds | Share |",
-            "|---|---|---|",
-        ]
-        lines += ["| %s | %.2f | %.0f %% |" % (name, value, 100 * value / seconds_after)
-                  for name, value in parts]
-        lines.append("| (a) in all | %.2f | 100 %% |" % seconds_after)
-        lines += [
-            "",
-            "For scale: one SHA-256 pass over the body at the measured speed takes %.2f s. "
-            "Reading in 1 MiB instead of 8 KiB pieces is worth b/b8 = %.2f." % (
-                hash_in_loop, b / b8 if b and b8 else 0),
-        ]
-
+    whole, goals, breakdown = whole_process(runs, args, start_ratio)
+    lines += whole
     lines += startup_breakdown(good(runs["startup-steps"]), good(runs["startup-steps-alone"]),
                                good(runs["startup-floor"]), si, sf)
     chart = chart_path(args.results)
-    if draw_chart(chart, m, args, {
-            "loopback": [("installer's path", a), ("WinHTTP 1 MiB", b), ("WinHTTP 8 KiB", b8),
-                         ("WinINet 64 KiB", i), ("curl (native)", c)],
-            "paced": [(name, paced_bytes / paced[key]["seconds"] / 1e6
-                       if paced[key]["seconds"] else None)
-                      for name, key in (("installer's path", "installer"),
-                                        ("WinHTTP 1 MiB", "winhttp"),
-                                        ("WinHTTP 8 KiB", "winhttp-8k"),
-                                        ("WinINet 64 KiB", "wininet"))]}):
-        lines[table_end:table_end] = ["", "![Throughput](%s)" % os.path.basename(chart)]
+    if draw_chart(chart, m, args, [("installer's path", a), ("WinHTTP 1 MiB", b),
+                                   ("WinHTTP 8 KiB", b8), ("WinINet 64 KiB", i),
+                                   ("curl (native)", c)], goals, breakdown):
+        lines[table_end:table_end] = ["", "![Throughput, goals and the whole process](%s)" %
+                                      os.path.basename(chart)]
     else:
         print("no chart: matplotlib is not available to " + sys.executable, file=sys.stderr)
 
@@ -665,6 +822,7 @@ def main():
     rep.add_argument("--paced-mib", type=int, required=True)
     rep.add_argument("--paced-rate", required=True)
     rep.add_argument("--runs", type=int, required=True)
+    rep.add_argument("--before", help="an earlier results page, for the before figures")
     args = parser.parse_args()
     if args.command == "pixel":
         print(args.x, args.y, bmp_pixel(args.bmp, args.x, args.y))

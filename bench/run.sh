@@ -1,14 +1,15 @@
 #!/usr/bin/env bash
 # Measures the installer against the limits of this machine and writes bench/results.md:
 # download throughput (own path, bare WinHTTP, bare WinINet, native curl) from nginx over
-# HTTPS on 127.0.0.1, the cost of progress reports, peak memory, time to the first byte,
-# whole processes on a paced link, start-up to first paint (with a per-step breakdown) and
-# size. Idempotent; installs the Debian packages it needs first, builds into build/bench.
+# HTTPS on 127.0.0.1, peak memory, the whole process as the user waits for it (start to the
+# setup program's launch, on loopback and on a paced link, beside bare processes, with a
+# step-by-step breakdown), start-up to first paint (per step) and size. Idempotent;
+# installs the Debian packages it needs first, builds into build/bench.
 #   HALVEX_BENCH_RUNS       runs per figure, median reported (default 5)
 #   HALVEX_BENCH_SIZE_MIB   size of the large body (default 512)
-#   HALVEX_BENCH_PACED_MIB  size of the setup program on the paced link (default 256)
-#   HALVEX_BENCH_PHASES     which figures to measure (default: all of throughput progress
-#                           memory sha256 first-byte signature paced startup size)
+#   HALVEX_BENCH_PACED_MIB  size of the setup program the whole processes fetch (default 256)
+#   HALVEX_BENCH_PHASES     which figures to measure (default: all of throughput memory
+#                           signature process startup size)
 #   HALVEX_BUILD_DIR        build folder (default build/bench)
 set -euo pipefail
 . "$(dirname "$0")/../scripts/common.sh"
@@ -17,7 +18,7 @@ build="${HALVEX_BUILD_DIR:-$HALVEX_ROOT/build/bench}"
 runs="${HALVEX_BENCH_RUNS:-5}"
 size_mib="${HALVEX_BENCH_SIZE_MIB:-512}"
 paced_mib="${HALVEX_BENCH_PACED_MIB:-256}"
-all_phases="throughput progress memory sha256 first-byte signature paced startup size"
+all_phases="throughput memory signature process startup size"
 phases=" ${HALVEX_BENCH_PHASES:-$all_phases} "
 # A partial run must not overwrite the results of a full one.
 results="$HALVEX_ROOT/bench/results.md"
@@ -123,7 +124,7 @@ pace() {
 }
 # While the start-up is measured the worker must still be downloading: 2 MiB/s keeps it so.
 startup_rate=2m
-# A fast real line: 40 MiB/s, about 42 MB/s.
+# A fast real line: 40 MiB/s, about 42 MB/s. Loopback is nginx unpaced (rate 0).
 paced_rate=40m
 write_nginx_conf "$startup_rate"
 halvex_log "starting nginx on 127.0.0.1:$port"
@@ -140,6 +141,10 @@ halvex_prepare_prefix "$build"
 # window it hides is withdrawn: the installer hides its window right before it starts the
 # setup program. Unmanaged windows need no such answer; on Windows hiding is immediate.
 halvex_reg 'HKCU\Software\Wine\X11 Driver' /v Managed /d N
+# The calls whose relay trace marks the steps of a traced whole process (process_clock.py);
+# only a program run with WINEDEBUG=+relay traces them.
+halvex_reg 'HKCU\Software\Wine\Debug' /v RelayInclude /d \
+    "$(cd "$HALVEX_ROOT/bench" && python3 -c 'import process_clock; print(process_clock.RELAY_INCLUDE)')"
 
 phase() { [[ "$phases" == *" $1 "* ]]; }
 # Each phase starts its own figures afresh.
@@ -191,40 +196,12 @@ if phase throughput; then
     rotate large_download "" installer winhttp winhttp-8k wininet curl
 fi
 
-if phase progress; then
-    halvex_log "progress cost before the change: the sink that repaints on every report"
-    fresh unthrottled
-    for i in $(seq "$runs"); do
-        download unthrottled unthrottled "$size_mib"
-    done
-fi
-
 if phase memory; then
     halvex_log "memory: $runs downloads of 1 MiB, by the installer's path and by bare WinHTTP"
     fresh small small-winhttp-8k
     for i in $(seq "$runs"); do
         download small installer 1
         download small-winhttp-8k winhttp-8k 1
-    done
-fi
-
-if phase sha256; then
-    halvex_log "hashing speed of the downloader's SHA-256"
-    fresh sha256
-    for i in $(seq "$runs"); do
-        wine "$bin/download_bench.exe" sha256 256 | tr -d '\r' >>"$out/sha256.txt"
-    done
-fi
-
-if phase first-byte; then
-    # No proxy is configured in the prefix: Wine then reports automatic detection on, as a
-    # fresh Windows does.
-    halvex_log "time to the first byte: $runs downloads of 1 MiB by DownloadFile, no proxy configured"
-    fresh first-byte proxy-choice
-    for i in $(seq "$runs"); do
-        download first-byte first-byte 1
-        wine "$bin/download_bench.exe" proxy-choice "$origin/body-1.bin" | tr -d '\r' \
-            >>"$out/proxy-choice.txt"
     done
 fi
 
@@ -256,18 +233,19 @@ open(sys.argv[4], "wb").write(signed)' "$bin/launch_stamp.exe" "$build/certs/sig
     done
 fi
 
-# One whole process on the paced link; its key=value line is appended to $out/NAME.txt.
-# The installer runs until its setup program (the stamp) has run and it has closed; the
-# bare loops until they exit.
-paced_process() {
-    local name=$1 client=$2 line
-    rm -rf "$work/paced" && mkdir -p "$work/paced"
+# One whole process as the user waits for it; its key=value line is appended to
+# $out/NAME.txt. The installer runs from its start until its setup program (the stamp) has
+# run and it has closed, and is timed to the setup program's launch; the bare loops until
+# they exit. With "trace", the moments of its steps are read from Wine's relay trace.
+whole_process() {
+    local name=$1 client=$2 trace=${3:+--trace} line
+    rm -rf "$work/whole" && mkdir -p "$work/whole"
     sync
     if [ "$client" = installer ]; then
-        line=$(cd "$work/paced" &&
-            HALVEX_LAUNCH_STAMP="$(winepath -w "$work/paced/stamp.txt")" \
-                python3 "$HALVEX_ROOT/bench/process_clock.py" --stamp "$work/paced/stamp.txt" -- \
-                wine "$bin/halvex-installer.exe" | tr -d '\r')
+        line=$(cd "$work/whole" &&
+            HALVEX_LAUNCH_STAMP="$(winepath -w "$work/whole/stamp.txt")" \
+                python3 "$HALVEX_ROOT/bench/process_clock.py" $trace \
+                --stamp "$work/whole/stamp.txt" -- wine "$bin/halvex-installer.exe" | tr -d '\r')
         # Only a setup program that passed every check and ran writes the stamp.
         if [[ "$line" == *"launch_s=-1.000"* ]]; then
             line="$line ok=0 error=no-launch"
@@ -275,21 +253,28 @@ paced_process() {
             line="$line ok=1 bytes=$((paced_mib * 1048576))"
         fi
     else
-        line=$(cd "$work/paced" &&
-            python3 "$HALVEX_ROOT/bench/process_clock.py" -- \
+        line=$(cd "$work/whole" &&
+            python3 "$HALVEX_ROOT/bench/process_clock.py" $trace -- \
                 wine "$bin/download_bench.exe" "$client" "$origin/halvex-nefo/release" body.bin |
             tr -d '\r')
-        cmp -s "$work/paced/body.bin" "$setup" || line="$line ok=0 error=content"
+        cmp -s "$work/whole/body.bin" "$setup" || line="$line ok=0 error=content"
     fi
     echo "$line" >>"$out/$name.txt"
     echo "  $name: $line"
 }
+traced_process() { whole_process "$1" "$2" trace; }
 
-if phase paced; then
-    halvex_log "paced link ($paced_rate/s): $runs whole processes each, $paced_mib MiB"
-    pace "$paced_rate"
-    fresh paced-installer paced-winhttp paced-winhttp-8k paced-wininet
-    rotate paced_process paced- installer winhttp winhttp-8k wininet
+if phase process; then
+    for link in loopback paced; do
+        rate=0
+        [ "$link" = paced ] && rate=$paced_rate
+        halvex_log "whole processes, $link (rate $rate/s): $runs each, $paced_mib MiB, then traced"
+        pace "$rate"
+        fresh "$link-installer" "$link-winhttp" "$link-winhttp-8k" "$link-wininet" \
+            "$link-traced-installer" "$link-traced-winhttp-8k"
+        rotate whole_process "$link-" installer winhttp-8k winhttp wininet
+        rotate traced_process "$link-traced-" installer winhttp-8k
+    done
     pace "$startup_rate"
 fi
 
@@ -354,4 +339,5 @@ fi
 # PATH (pyenv, a virtual environment) may not have it.
 /usr/bin/python3 "$HALVEX_ROOT/bench/report.py" report --out "$out" --build "$build" \
     --root "$HALVEX_ROOT" --size-mib "$size_mib" --paced-mib "$paced_mib" \
-    --paced-rate "$paced_rate" --runs "$runs" --results "$results"
+    --paced-rate "$paced_rate" --runs "$runs" --results "$results" \
+    --before "$HALVEX_ROOT/bench/results.md"

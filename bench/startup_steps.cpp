@@ -9,6 +9,7 @@
 
 #include <thread>
 
+#include "app/dll_search.h"
 #include "app/main_window.h"
 #include "app/window_math.h"
 #include "bench/step_clock.h"
@@ -19,16 +20,6 @@ namespace {
 
 StepClock* g_clock = nullptr;
 bool g_withoutWorker = false;
-
-// As the installer's entry point does first.
-void LimitDllSearchToSystem32() {
-    using SetDefaultDllDirectoriesFn = BOOL(WINAPI*)(DWORD);
-    const auto setDefault = reinterpret_cast<SetDefaultDllDirectoriesFn>(reinterpret_cast<void*>(
-        GetProcAddress(GetModuleHandleW(L"kernel32.dll"), "SetDefaultDllDirectories")));
-    if (setDefault == nullptr || !setDefault(LOAD_LIBRARY_SEARCH_SYSTEM32)) {
-        (void)SetDllDirectoryW(L"");
-    }
-}
 
 // The installer's procedure, with its creation handling split into timed steps.
 LRESULT CALLBACK StepsWndProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {

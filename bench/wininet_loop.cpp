@@ -3,9 +3,8 @@
 #include <wininet.h>
 
 #include <memory>
-#include <vector>
 
-#include "common/unique_handle.h"
+#include "bench/body_file.h"
 
 namespace {
 
@@ -41,29 +40,10 @@ bool WinInetDownload(const std::string& url, const std::string& savePath, DWORD 
         error = "status " + std::to_string(status);
         return false;
     }
-    const std::wstring widePath(savePath.begin(), savePath.end());
-    const UniqueHandle file =
-        AdoptHandle(CreateFileW(widePath.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
-                                FILE_ATTRIBUTE_NORMAL, nullptr));
-    if (!file) {
-        error = "file";
-        return false;
-    }
-    std::vector<std::uint8_t> buffer(readBytes);
-    for (;;) {
-        DWORD read = 0;
-        if (!InternetReadFile(request.get(), buffer.data(), readBytes, &read)) {
-            error = "read";
-            return false;
-        }
-        if (read == 0) {
-            return true;
-        }
-        DWORD written = 0;
-        if (!WriteFile(file.get(), buffer.data(), read, &written, nullptr) || written != read) {
-            error = "write";
-            return false;
-        }
-        bytes += read;
-    }
+    return WriteBodyToFile(
+        savePath, readBytes,
+        [&request](std::uint8_t* buffer, DWORD capacity, DWORD& delivered) {
+            return InternetReadFile(request.get(), buffer, capacity, &delivered) != FALSE;
+        },
+        bytes, error);
 }

@@ -6,12 +6,17 @@ function(halvex_sign_after_link target)
         return()
     endif()
     find_program(HALVEX_OSSLSIGNCODE osslsigncode REQUIRED)
+    # A comment takes no generator expressions (before CMake 3.26): name the file here.
+    get_target_property(name ${target} OUTPUT_NAME)
+    if(NOT name)
+        set(name ${target})
+    endif()
     add_custom_command(TARGET ${target} POST_BUILD
         COMMAND ${CMAKE_COMMAND} -DOSSLSIGNCODE=${HALVEX_OSSLSIGNCODE}
                 -DFILE=$<TARGET_FILE:${target}> -DCERT=${HALVEX_SIGN_CERT} -DKEY=${HALVEX_SIGN_KEY}
                 -DTIMESTAMP_URL=${HALVEX_SIGN_TIMESTAMP_URL} "-DDESCRIPTION=Halvex Nefo"
                 -DINFO_URL=${HALVEX_SUPPORT_URL} -DSOURCE_DIR=${CMAKE_SOURCE_DIR}
                 -P ${CMAKE_SOURCE_DIR}/cmake/SignFile.cmake
-        COMMENT "Signing $<TARGET_FILE_NAME:${target}>"
+        COMMENT "Signing ${name}${CMAKE_EXECUTABLE_SUFFIX}"
         VERBATIM)
 endfunction()
