@@ -18,14 +18,20 @@ halvex_install_packages cmake ninja-build python3 clang lld llvm clang-tidy \
     mingw-w64-x86-64-dev g++-mingw-w64-x86-64-posix binutils-mingw-w64-x86-64
 
 # Every HALVEX_ option of the GCC build, so both builds make the same program; those given
-# after them win: the tests use the GCC build's Wine prefix and certificates.
+# after them win: the tests use the GCC build's Wine prefix and certificates, and a test
+# server port of their own, since they run beside the GCC build's tests.
 mapfile -t options < <(sed -n 's/^\(HALVEX_[A-Za-z0-9_]*:[A-Z]*=.*\)$/-D\1/p' \
     "$build/CMakeCache.txt")
+port=$(halvex_cached_port "$clang" HALVEX_NET_TEST_PORT)
+if [ "$port" = "$(halvex_cached_port "$build" HALVEX_NET_TEST_PORT)" ]; then
+    port=$(halvex_cached_port /nonexistent HALVEX_NET_TEST_PORT)
+fi
 halvex_log "building with clang in $clang"
 cmake -S "$HALVEX_ROOT" -B "$clang" -G Ninja \
     -DCMAKE_TOOLCHAIN_FILE="$HALVEX_ROOT/cmake/clang-mingw-w64-x86_64.cmake" \
     -DCMAKE_BUILD_TYPE=Release -DCMAKE_EXPORT_COMPILE_COMMANDS=ON \
-    "${options[@]}" -DHALVEX_WINE_BUILD_DIR="$build" -DHALVEX_TESTS_UNOPTIMISED=ON >/dev/null
+    "${options[@]}" -DHALVEX_WINE_BUILD_DIR="$build" -DHALVEX_TESTS_UNOPTIMISED=ON \
+    -DHALVEX_NET_TEST_PORT:STRING="$port" -DHALVEX_CLANG_BUILD_DIR= >/dev/null
 
 # Only what the unit tests run (and the installer): the end-to-end helpers and the
 # benchmark programs stay GCC-only, which keeps this step short.
@@ -54,9 +60,42 @@ for entry in json.load(open(os.path.join(build, "compile_commands.json"))):
 json.dump(list(entries.values()), open(os.path.join(build, "tidy", "compile_commands.json"), "w"))
 print("\n".join(sorted(entries)))
 ' "$clang" "$HALVEX_ROOT")
-halvex_log "clang-tidy on ${#sources[@]} files"
-if ! printf '%s\0' "${sources[@]}" |
-    xargs -0 -n 1 -P "$(nproc)" clang-tidy -p "$clang/tidy" --quiet >"$clang/clang-tidy.log" 2>&1; then
+# A file is checked again only when what clang-tidy sees has changed since it last passed:
+# its preprocessed text with comments (every header included; NOLINT lives in comments),
+# its command, the checks and clang-tidy itself. Each pass leaves its key in tidy/passed.
+mkdir -p "$clang/tidy/passed"
+pending=$(python3 -c '
+import concurrent.futures, hashlib, json, os, shlex, subprocess, sys
+tidy_dir, root = sys.argv[1:3]
+checker = subprocess.run(["clang-tidy", "--version"], capture_output=True, text=True).stdout
+checks = open(os.path.join(root, ".clang-tidy"), "rb").read()
+def key(entry):
+    words = shlex.split(entry["command"])
+    keep, skip = [], False
+    for word in words:
+        if skip:
+            skip = False
+        elif word == "-o":
+            skip = True
+        elif word != "-c":
+            keep.append(word)
+    text = subprocess.run(keep + ["-E", "-CC", "-o", "-"], cwd=entry["directory"],
+                          capture_output=True, check=True).stdout
+    digest = hashlib.sha256(checker.encode() + checks + entry["command"].encode() + text)
+    return entry["file"], digest.hexdigest()
+entries = json.load(open(os.path.join(tidy_dir, "compile_commands.json")))
+with concurrent.futures.ThreadPoolExecutor(os.cpu_count()) as pool:
+    keys = list(pool.map(key, entries))
+todo = [(digest, path) for path, digest in keys
+        if not os.path.exists(os.path.join(tidy_dir, "passed", digest))]
+with open(os.path.join(tidy_dir, "pending"), "w") as f:
+    f.write("".join(digest + "\0" + path + "\0" for digest, path in todo))
+print(len(todo))
+' "$clang/tidy" "$HALVEX_ROOT")
+halvex_log "clang-tidy on $pending of ${#sources[@]} files (the rest passed unchanged before)"
+if ! xargs -0 -r -n 2 -P "$(nproc)" sh -c \
+    'clang-tidy -p "$0/tidy" --quiet "$2" && touch "$0/tidy/passed/$1"' "$clang" \
+    <"$clang/tidy/pending" >"$clang/clang-tidy.log" 2>&1; then
     grep -v 'warnings\? generated\.$' "$clang/clang-tidy.log" >&2 || true
     echo "error: clang-tidy found faults (above; checks in .clang-tidy)" >&2
     exit 1

@@ -12,7 +12,8 @@ HALVEX_PACKAGES=(cmake ninja-build g++-mingw-w64-x86-64-posix binutils-mingw-w64
 # smoke, the art script (no compiler involved) and the reproducibility check (GCC's).
 HALVEX_CLANG_SKIP_TESTS='^(e2e_.*|bench_.*|platform_art_.*|reproducible_build)$'
 
-halvex_log() { printf '==> %s\n' "$*"; }
+# Each line says how long the script has run, so every step's cost shows.
+halvex_log() { printf '==> [%3d s] %s\n' "$SECONDS" "$*"; }
 
 # Installs whichever of the given Debian packages are missing, and says which.
 halvex_install_packages() {
@@ -31,24 +32,25 @@ halvex_install_packages() {
     apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null
 }
 
-# Environment for every Wine command of this build: its own prefix, no Mono/Gecko
-# offers (they would block), quiet debug output.
+# Environment for every Wine command of this build: its own prefix (PREFIX, a folder in
+# the build, default wineprefix), no Mono/Gecko offers (they would block), quiet debug output.
 halvex_wine_env() {
-    local build=$1
-    export WINEPREFIX="$build/wineprefix"
+    local build=$1 prefix=${2:-wineprefix}
+    export WINEPREFIX="$build/$prefix"
     export WINEARCH=win64
     export WINEDEBUG=-all
     export WINEDLLOVERRIDES="mscoree,mshtml=d"
 }
 
 # Starts a private Xvfb unless DISPLAY is set (or HALVEX_PRIVATE_DISPLAY=1 forces one).
+# NAME (default xvfb) names its pid and log files in the build, so a build can run two.
 halvex_start_xvfb() {
-    local build=$1 size=${2:-1920x1080x24} n
+    local build=$1 size=${2:-1920x1080x24} name=${3:-xvfb} n
     if [ -n "${DISPLAY:-}" ] && [ "${HALVEX_PRIVATE_DISPLAY:-0}" != 1 ]; then return 0; fi
     for n in $(seq 90 140); do
         [ -e "/tmp/.X$n-lock" ] || [ -e "/tmp/.X11-unix/X$n" ] && continue
-        Xvfb ":$n" -screen 0 "$size" -nolisten tcp >"$build/xvfb.log" 2>&1 &
-        echo $! >"$build/xvfb.pid"
+        Xvfb ":$n" -screen 0 "$size" -nolisten tcp >"$build/$name.log" 2>&1 &
+        echo $! >"$build/$name.pid"
         export DISPLAY=":$n"
         local i
         for i in $(seq 50); do
@@ -63,10 +65,10 @@ halvex_start_xvfb() {
 }
 
 halvex_stop_xvfb() {
-    local build=$1
-    [ -f "$build/xvfb.pid" ] || return 0
-    kill "$(cat "$build/xvfb.pid")" 2>/dev/null || true
-    rm -f "$build/xvfb.pid"
+    local build=$1 name=${2:-xvfb}
+    [ -f "$build/$name.pid" ] || return 0
+    kill "$(cat "$build/$name.pid")" 2>/dev/null || true
+    rm -f "$build/$name.pid"
 }
 
 # Test CA and a server certificate for 127.0.0.1 and localhost, and the code-signing ones.
@@ -187,12 +189,13 @@ halvex_make_prefix() {
 # Wine's background processes keep the output of the command that started them open,
 # so the server is started on its own, writing to a file.
 halvex_start_wineserver() {
-    local build=$1
-    wineserver -p >"$build/wineserver.log" 2>&1 </dev/null &
+    local build=$1 name
+    name=$(basename "$WINEPREFIX")
+    wineserver -p >"$build/$name-server.log" 2>&1 </dev/null &
     sleep 0.5
     # The first program also starts Wine's services, which keep its output open: let
     # that be this one, not a test whose pipe ctest waits on.
-    wine cmd /c exit >"$build/wine-warmup.log" 2>&1 </dev/null || true
+    wine cmd /c exit >"$build/$name-warmup.log" 2>&1 </dev/null || true
 }
 
 halvex_stop_wineserver() {

@@ -1,13 +1,19 @@
 #!/usr/bin/env bash
-# Configures, builds and runs every test under Wine on a private X display.
+# Configures, builds and runs every test under Wine on private X displays.
 # Idempotent; installs missing Debian packages first. Usage: scripts/test.sh [ctest args]
-# HALVEX_BUILD_DIR picks another build folder (each has its own Wine prefix).
+# HALVEX_BUILD_DIR picks another build folder (each has its own Wine prefixes).
 set -euo pipefail
 . "$(dirname "$0")/common.sh"
 
 build="${HALVEX_BUILD_DIR:-$HALVEX_ROOT/build/test}"
 mkdir -p "$build"
 halvex_install_packages "${HALVEX_PACKAGES[@]}"
+
+# A full run also builds with clang and LLD, runs clang-tidy and runs the clang build's unit
+# tests among the others; ctest arguments mean an iteration on some tests, which leaves all
+# three out.
+clang_build=""
+[ $# -eq 0 ] && clang_build="$build/clang"
 
 # The end-to-end tests run the real installer against a stand-in server on 127.0.0.1,
 # so the test build compiles that origin in; the port is picked once and then kept. It is
@@ -23,33 +29,35 @@ halvex_build "$build" -DHALVEX_BUILD_TESTS=ON -DHALVEX_E2E_PORT:STRING="$e2e_por
     -DHALVEX_SUPPORT_URL="https://support.halvex.test" \
     -DHALVEX_SETUP_PUBLISHER="Halvex Test Publisher" \
     -DHALVEX_SETUP_PUBLISHER_KEYS="$(halvex_spki_sha256 "$signing/publisher.crt");$(halvex_spki_sha256 "$signing/second.crt")" \
-    -DHALVEX_SIGN_CERT="$signing/publisher.crt" -DHALVEX_SIGN_KEY="$signing/publisher.key"
+    -DHALVEX_SIGN_CERT="$signing/publisher.crt" -DHALVEX_SIGN_KEY="$signing/publisher.key" \
+    -DHALVEX_CLANG_BUILD_DIR="$clang_build"
+[ -z "$clang_build" ] || "$HALVEX_ROOT/scripts/clang-check.sh" "$build"
 
-# A full run also builds with clang and LLD and runs clang-tidy; ctest arguments mean
-# an iteration on some tests, which leaves both out.
-if [ $# -eq 0 ]; then
-    "$HALVEX_ROOT/scripts/clang-check.sh" "$build"
-fi
-
-halvex_wine_env "$build"
-export HALVEX_PRIVATE_DISPLAY=1
+# The end-to-end tests have a prefix and a display of their own (tests/e2e/harness.py), so
+# they change the user's settings, profile and drive C, and take screenshots, beside the
+# unit tests, which use the build's own prefix and display.
 cleanup() {
-    halvex_stop_wineserver
+    local prefix
+    for prefix in wineprefix wineprefix-e2e; do
+        halvex_wine_env "$build" "$prefix"
+        halvex_stop_wineserver
+    done
     halvex_stop_xvfb "$build"
+    halvex_stop_xvfb "$build" xvfb-e2e
 }
 trap cleanup EXIT
+export HALVEX_PRIVATE_DISPLAY=1
+halvex_start_xvfb "$build" 1920x1080x24 xvfb-e2e
+export HALVEX_E2E_DISPLAY=$DISPLAY
 halvex_start_xvfb "$build" 1920x1080x24
-halvex_prepare_prefix "$build"
-halvex_start_wineserver "$build"
+for prefix in wineprefix-e2e wineprefix; do
+    halvex_wine_env "$build" "$prefix"
+    halvex_prepare_prefix "$build"
+    halvex_start_wineserver "$build"
+done
 
 halvex_log "running the tests"
 cd "$build"
-status=0
-ctest --output-on-failure --timeout 600 -j "$(nproc)" "$@" || status=$?
-if [ $# -eq 0 ]; then
-    # After the main run, not beside it: both use this prefix, display and its fixtures.
-    halvex_log "running the unit tests of the clang build"
-    ctest --test-dir "$build/clang" --output-on-failure --timeout 600 -j "$(nproc)" \
-        -E "$HALVEX_CLANG_SKIP_TESTS" || status=$?
-fi
-exit "$status"
+# One more job than cores: the end-to-end tests mostly wait on windows, and the
+# reproducibility check takes two slots.
+ctest --output-on-failure --timeout 600 -j "$(($(nproc) + 1))" "$@"

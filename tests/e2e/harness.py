@@ -1,9 +1,10 @@
 """Runs the real installer under Wine on the test display and watches it from outside.
 
 The tests get their places from the environment that tests/e2e/CMakeLists.txt sets:
-HALVEX_E2E_BUILD (the build folder, with bin/ and wineprefix/), HALVEX_E2E_SOURCE (the source
-tree), HALVEX_E2E_PORT (the port compiled into the installer), HALVEX_E2E_SUPPORT_URL and
-DISPLAY. Every wait is bounded, and everything started here is ended by its pid.
+HALVEX_E2E_BUILD (the build folder, with bin/ and the tests' own prefix wineprefix-e2e/),
+HALVEX_E2E_SOURCE (the source tree), HALVEX_E2E_PORT (the port compiled into the installer),
+HALVEX_E2E_SUPPORT_URL, and HALVEX_E2E_DISPLAY (scripts/test.sh gives them a display of their
+own) or else DISPLAY. Every wait is bounded, and everything started here is ended by its pid.
 """
 
 import contextlib
@@ -28,7 +29,10 @@ SOURCE = os.environ["HALVEX_E2E_SOURCE"]
 PORT = int(os.environ["HALVEX_E2E_PORT"])
 SUPPORT_URL = os.environ["HALVEX_E2E_SUPPORT_URL"]
 BIN = os.path.join(BUILD, "bin")
-PREFIX = os.path.join(BUILD, "wineprefix")
+# Apart from the unit tests' prefix, so that these tests may change the user's settings,
+# profile and drive C while those run.
+PREFIX_NAME = "wineprefix-e2e"
+PREFIX = os.path.join(BUILD, PREFIX_NAME)
 CERT = os.path.join(BUILD, "certs", "server.pem")
 INSTALLER = os.path.join(BIN, "halvex-installer.exe")
 # The same installer built without the publisher pin: it runs unsigned setup programs.
@@ -53,10 +57,11 @@ from vendor_server import VendorServer  # noqa: E402
 
 def _wine_environment():
     """The same Wine settings as the build scripts use (scripts/common.sh)."""
-    script = '. "$1/scripts/common.sh"; halvex_wine_env "$2"; env -0'
-    out = subprocess.run(["bash", "-c", script, "env", SOURCE, BUILD], check=True,
+    script = '. "$1/scripts/common.sh"; halvex_wine_env "$2" "$3"; env -0'
+    out = subprocess.run(["bash", "-c", script, "env", SOURCE, BUILD, PREFIX_NAME], check=True,
                          capture_output=True, timeout=30).stdout
     env = dict(item.split("=", 1) for item in out.decode().split("\0") if "=" in item)
+    env["DISPLAY"] = os.environ.get("HALVEX_E2E_DISPLAY") or env.get("DISPLAY", "")
     if not env.get("DISPLAY"):
         raise RuntimeError("DISPLAY is not set; scripts/test.sh provides one")
     return env
