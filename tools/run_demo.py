@@ -150,7 +150,8 @@ def accepted_run(build, port, setup, failures):
     for command_line, directory in runs:
         print("==> the setup program ran as %s in %s" % (command_line, directory))
         room = ntpath.basename(ntpath.dirname(command_line.strip().strip('"')))
-        print("==> its clean room: %s (made for SYSTEM and Administrators only; Wine does not enforce it)"
+        print("==> its clean room: %s (made for SYSTEM and Administrators only; Wine does not "
+              "enforce it)"
               % ntpath.dirname(command_line.strip().strip('"')))
         if os.path.exists(os.path.join(os.environ["WINEPREFIX"], "drive_c", "windows", "temp",
                                        room)):
