@@ -7,13 +7,14 @@
 #include <exception>
 #include <functional>
 #include <memory>
-#include <optional>
-#include <type_traits>
 #include <mutex>
+#include <optional>
 #include <string>
+#include <type_traits>
 #include <utility>
 
 #include "common/bounded_call.h"
+#include "common/local_memory.h"
 #include "net/proxy_list.h"
 #include "net/proxy_script.h"
 #include "net/winhttp_handle.h"
@@ -24,11 +25,8 @@ namespace {
 // either, neither step may hold the download up for long, nor starve the other.
 constexpr auto kScriptStepBound = std::chrono::seconds(5);
 
-struct GlobalFreer {
-    void operator()(wchar_t* text) const { (void)GlobalFree(text); }
-};
 // WinHTTP hands its proxy strings over for the caller to free with GlobalFree.
-using GlobalText = std::unique_ptr<wchar_t, GlobalFreer>;
+using GlobalText = UniqueGlobal<wchar_t>;
 
 std::wstring Copy(const GlobalText& text) {
     return text ? std::wstring(text.get()) : std::wstring();

@@ -7,6 +7,7 @@
 #include <mutex>
 #include <vector>
 
+#include "common/local_memory.h"
 #include "net/winhttp_handle.h"
 
 namespace {
@@ -25,10 +26,6 @@ struct ScriptBuffer {
 using InitializeFn = BOOL(CALLBACK*)(DWORD, LPSTR, LPSTR, void*, ScriptBuffer*);
 using GetProxyInfoFn = BOOL(CALLBACK*)(LPCSTR, DWORD, LPSTR, DWORD, LPSTR*, LPDWORD);
 using DeinitializeFn = BOOL(CALLBACK*)(LPSTR, DWORD);
-
-struct GlobalFreer {
-    void operator()(void* memory) const { (void)GlobalFree(memory); }
-};
 
 struct Evaluator {
     InitializeFn initialize = nullptr;
@@ -110,7 +107,7 @@ bool DetectProxyScriptUrl(std::wstring& scriptUrl) {
             WINHTTP_AUTO_DETECT_TYPE_DHCP | WINHTTP_AUTO_DETECT_TYPE_DNS_A, &found)) {
         return false;
     }
-    const std::unique_ptr<wchar_t, GlobalFreer> owned(found);
+    const UniqueGlobal<wchar_t> owned(found);
     if (owned == nullptr) {
         return false;
     }
@@ -192,7 +189,7 @@ bool AskProxyScript(const std::string& script, const std::wstring& url, const st
                                 &resultLength)) {
         return false;
     }
-    const std::unique_ptr<char, GlobalFreer> owned(result);
+    const UniqueGlobal<char> owned(result);
     if (owned == nullptr) {
         return false;
     }
