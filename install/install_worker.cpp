@@ -16,21 +16,12 @@ namespace {
 
 constexpr char kReleasePath[] = "/halvex-nefo/release";
 constexpr char kRuntimeMissingPath[] = "/halvex-nefo/ebwebview";
-constexpr char kSaveName[] = "halvex-nefo-setup.exe";
+constexpr wchar_t kSaveName[] = L"halvex-nefo-setup.exe";
 constexpr wchar_t kRequiredExtension[] = L".exe";
 constexpr wchar_t kWindows7Text[] = L"不支持win7系统!";
 constexpr wchar_t kWindows7Caption[] = L"错误";
 constexpr wchar_t kDownloadFailedText[] = L"下载失败，请检查网络连接或联系客服。";
 constexpr wchar_t kLaunchFailedText[] = L"安装程序启动失败，请检查安装包或联系客服。";
-
-// Each byte becomes one UTF-16 unit; the name is ASCII, so no code page is involved.
-std::wstring Widen(const char* bytes) {
-    std::wstring wide;
-    for (const char* byte = bytes; *byte != '\0'; ++byte) {
-        wide.push_back(static_cast<wchar_t>(static_cast<unsigned char>(*byte)));
-    }
-    return wide;
-}
 
 // Exact code-unit comparison: an upper-case ".EXE" still counts as missing.
 bool NeedsExtension(const std::wstring& name) {
@@ -79,7 +70,7 @@ Outcome DownloadAndRun(HWND mainWindow, const std::string& url) {
     if (!room) {
         return Outcome::kDownloadFailed;
     }
-    const std::wstring downloadedName = *room + L"\\" + Widen(kSaveName);
+    const std::wstring downloadedName = *room + L"\\" + kSaveName;
     std::string savePath;
     if (!ToUtf8(downloadedName, savePath)) {
         return Outcome::kDownloadFailed;
