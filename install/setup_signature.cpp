@@ -218,6 +218,8 @@ bool IsSignedByPublisher(HANDLE file, const wchar_t* path, const wchar_t* publis
     return !name.empty() && name == publisher &&
            (publisherKeys[0] == '\0' || HasPinnedKey(leaf, publisherKeys)) &&
            HasCodeSigningUsage(leaf) &&
+           // Offline first, so the installer never fetches an address named by a certificate
+           // that chains to no trusted root; only then the chain again, with revocation.
            ChainsToTrustedCodeSigningRoot(leaf, signer->sftVerifyAsOf) &&
            !IsReportedRevoked(leaf, signer->sftVerifyAsOf);
 }
