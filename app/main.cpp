@@ -3,6 +3,7 @@
 
 #include "app/dll_search.h"
 #include "app/main_window.h"
+#include "app/redirection_trust.h"
 #include "app/single_instance.h"
 #include "app/window_math.h"
 
@@ -20,6 +21,7 @@ int FailStart() {
 }  // namespace
 
 int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int showCommand) {
+    EnforceRedirectionTrust();
     LimitDllSearchToSystem32();
 
     UniqueHandle instanceClaim;

@@ -1,34 +1,40 @@
 #include "record/record_file.h"
 
 #include <windows.h>
+#include <bcrypt.h>
+#include <winternl.h>
 
 #include <algorithm>
+#include <optional>
 #include <string>
 #include <utility>
+#include <vector>
 
 #include "common/unique_handle.h"
-#include "record/record_scanner.h"
+#include "record/entry_open.h"
+#include "record/record_folder.h"
 
 namespace {
 
-// Removes the temporary file on every path on which the rename did not consume it.
-class TemporaryFile {
-  public:
-    explicit TemporaryFile(std::wstring path) : path_(std::move(path)) {}
-    TemporaryFile(const TemporaryFile&) = delete;
-    TemporaryFile& operator=(const TemporaryFile&) = delete;
-    ~TemporaryFile() {
-        if (!consumed_) {
-            (void)DeleteFileW(path_.c_str());
-        }
-    }
-    const std::wstring& path() const { return path_; }
-    void MarkConsumed() { consumed_ = true; }
+constexpr wchar_t kRecordName[] = L"config.toml";
+// Far beyond any real record; a larger file is left as it is.
+constexpr DWORD kMaxRecordBytes = 1u << 20;
 
-  private:
-    std::wstring path_;
-    bool consumed_ = false;
-};
+// A plain disk file with no other name, no reparse point, and the final path of the folder's
+// own record: a pipe or a link planted under the record's name never qualifies.
+bool IsPlainRecordFile(HANDLE file, HANDLE folder) {
+    FILE_ATTRIBUTE_TAG_INFO tag{};
+    FILE_STANDARD_INFO standard{};
+    if (GetFileType(file) != FILE_TYPE_DISK ||
+        !GetFileInformationByHandleEx(file, FileAttributeTagInfo, &tag, sizeof(tag)) ||
+        !GetFileInformationByHandleEx(file, FileStandardInfo, &standard, sizeof(standard))) {
+        return false;
+    }
+    return (tag.FileAttributes & (FILE_ATTRIBUTE_REPARSE_POINT | FILE_ATTRIBUTE_DIRECTORY)) == 0 &&
+           !standard.Directory && standard.NumberOfLinks == 1 &&
+           standard.EndOfFile.QuadPart <= kMaxRecordBytes &&
+           IsEntryOf(FinalPathOf(file), FinalPathOf(folder), kRecordName);
+}
 
 bool WriteAll(HANDLE file, const std::string& bytes) {
     constexpr size_t kMaxChunk = 1u << 30;
@@ -44,52 +50,111 @@ bool WriteAll(HANDLE file, const std::string& bytes) {
     return true;
 }
 
-// Writes the bytes to the temporary file and makes them durable; the caller
-// renames it over the target only when this succeeded.
-bool WriteDurably(const std::wstring& path, const std::string& bytes) {
-    UniqueHandle file = AdoptHandle(CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr,
-                                                CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
-    if (!file) {
+// Renames the file over the record, naming the target relative to the held folder. Through
+// the native call, looked up at run time since not every SDK declares it: Wine's
+// SetFileInformationByHandle makes a relative target name absolute against the current folder.
+bool ReplaceRecordWith(HANDLE file, HANDLE folder) {
+    using SetInformationFn = NTSTATUS(NTAPI*)(HANDLE, IO_STATUS_BLOCK*, void*, ULONG, ULONG);
+    constexpr ULONG kFileRenameInformation = 10;
+    const auto setInformation = reinterpret_cast<SetInformationFn>(reinterpret_cast<void*>(
+        GetProcAddress(GetModuleHandleW(L"ntdll.dll"), "NtSetInformationFile")));
+    if (setInformation == nullptr) {
         return false;
     }
-    if (!WriteAll(file.get(), bytes) || !FlushFileBuffers(file.get())) {
-        return false;
-    }
-    return CloseHandle(file.release()) != FALSE;
+    const DWORD nameBytes = sizeof(kRecordName) - sizeof(wchar_t);
+    std::vector<unsigned char> buffer(sizeof(FILE_RENAME_INFO) + nameBytes);
+    auto* rename = reinterpret_cast<FILE_RENAME_INFO*>(buffer.data());
+    rename->ReplaceIfExists = TRUE;
+    rename->RootDirectory = folder;
+    rename->FileNameLength = nameBytes;
+    std::copy_n(kRecordName, nameBytes / sizeof(wchar_t), rename->FileName);
+    IO_STATUS_BLOCK status{};
+    return setInformation(file, &status, rename, static_cast<ULONG>(buffer.size()),
+                          kFileRenameInformation) >= 0;
 }
+
+// Deletes the temporary file through its own handle, whatever now has its name, unless the
+// rename consumed it.
+class TemporaryFile {
+  public:
+    explicit TemporaryFile(UniqueHandle file) : file_(std::move(file)) {}
+    TemporaryFile(const TemporaryFile&) = delete;
+    TemporaryFile& operator=(const TemporaryFile&) = delete;
+    ~TemporaryFile() {
+        if (file_ && !consumed_) {
+            FILE_DISPOSITION_INFO disposition{TRUE};
+            (void)SetFileInformationByHandle(file_.get(), FileDispositionInfo, &disposition,
+                                             sizeof(disposition));
+        }
+    }
+    HANDLE get() const { return file_.get(); }
+    void MarkConsumed() { consumed_ = true; }
+
+  private:
+    UniqueHandle file_;
+    bool consumed_ = false;
+};
 
 }  // namespace
 
-std::string ReadRecordBytes(const std::wstring& path) {
-    UniqueHandle file =
-        AdoptHandle(CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE,
-                                nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+std::optional<std::string> ReadRecordBytes(HANDLE folder) {
+    DWORD error = ERROR_SUCCESS;
+    const UniqueHandle file =
+        OpenEntry(folder, kRecordName, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, FILE_OPEN,
+                  FILE_NON_DIRECTORY_FILE, &error);
     if (!file) {
-        return {};
+        return error == ERROR_FILE_NOT_FOUND ? std::optional<std::string>(std::string())
+                                             : std::nullopt;
     }
+    if (!IsPlainRecordFile(file.get(), folder)) {
+        return std::nullopt;
+    }
+    // A read that fails, or a file that grows past the bound meanwhile, keeps the file as it is
+    // instead of replacing it with what little was read.
     std::string bytes;
     char buffer[8192];
     DWORD read = 0;
-    while (ReadFile(file.get(), buffer, sizeof(buffer), &read, nullptr) && read > 0) {
+    do {
+        if (!ReadFile(file.get(), buffer, sizeof(buffer), &read, nullptr)) {
+            return std::nullopt;
+        }
         bytes.append(buffer, read);
+    } while (read > 0 && bytes.size() <= kMaxRecordBytes);
+    if (bytes.size() > kMaxRecordBytes) {
+        return std::nullopt;
     }
     return bytes;
 }
 
-std::vector<SoftwareEntry> ReadSoftwareEntries(const std::wstring& path) {
-    return ScanSoftwareEntries(ReadRecordBytes(path));
+std::wstring NewTemporaryRecordName() {
+    unsigned char random[16];
+    if (!BCRYPT_SUCCESS(
+            BCryptGenRandom(nullptr, random, sizeof(random), BCRYPT_USE_SYSTEM_PREFERRED_RNG))) {
+        return {};
+    }
+    constexpr wchar_t kDigits[] = L"0123456789abcdef";
+    std::wstring name = std::wstring(kRecordName) + L'.';
+    for (unsigned char byte : random) {
+        name += kDigits[byte >> 4];
+        name += kDigits[byte & 15];
+    }
+    return name + L".tmp";
 }
 
-void WriteSoftwareEntries(const std::wstring& path, const std::vector<SoftwareEntry>& entries) {
-    const std::string bytes = FormatSoftwareEntries(entries);
-    // Same folder, so the rename stays on one volume; plain attributes, since the
-    // replaced file takes them over. The process id keeps two writers apart.
-    TemporaryFile temporary(path + L"." + std::to_wstring(GetCurrentProcessId()) + L".tmp");
-    if (!WriteDurably(temporary.path(), bytes)) {
+void WriteRecordBytes(HANDLE folder, const std::string& bytes) {
+    const std::wstring name = NewTemporaryRecordName();
+    if (name.empty()) {
         return;
     }
-    if (MoveFileExW(temporary.path().c_str(), path.c_str(),
-                    MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
+    // Created new, so an entry that already has the name is never opened. Plain attributes,
+    // since the replaced file takes them over.
+    TemporaryFile temporary(OpenEntry(folder, name.c_str(), GENERIC_WRITE | DELETE, 0, FILE_CREATE,
+                                      FILE_NON_DIRECTORY_FILE));
+    if (!temporary.get()) {
+        return;
+    }
+    if (WriteAll(temporary.get(), bytes) && FlushFileBuffers(temporary.get()) &&
+        ReplaceRecordWith(temporary.get(), folder)) {
         temporary.MarkConsumed();
     }
 }

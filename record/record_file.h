@@ -1,18 +1,22 @@
 #pragma once
 
+#include <windows.h>
+
+#include <optional>
 #include <string>
-#include <vector>
 
-#include "record/software_entry.h"
+// The record file `config.toml` of a record folder held open (OpenRecordFolder), read and
+// replaced only through handles relative to that folder.
 
-// The bytes of the record file at the path, used unchanged. A file that cannot be opened
-// reads as empty; a read error ends the read with what was read.
-std::string ReadRecordBytes(const std::wstring& path);
+// Its bytes, used unchanged; empty when there is no such file. Nothing when it must be left
+// as it is: a link or anything but a plain file of that very folder, larger than any real
+// record, or unreadable.
+std::optional<std::string> ReadRecordBytes(HANDLE folder);
 
-// Reads the whole record file at the path, used unchanged. A file that cannot be
-// opened reads as no records; a read error ends the scan with what was read.
-std::vector<SoftwareEntry> ReadSoftwareEntries(const std::wstring& path);
+// The name of a new temporary file beside the record: random, so nobody can prepare it.
+// Empty when Windows gives no random bytes.
+std::wstring NewTemporaryRecordName();
 
-// Replaces the record file's content with the entries, atomically: the old file
-// stays intact on any failure. Reports nothing.
-void WriteSoftwareEntries(const std::wstring& path, const std::vector<SoftwareEntry>& entries);
+// Replaces the record file's content with the bytes, atomically: the old file stays intact on
+// any failure, and no temporary file is left. Reports nothing.
+void WriteRecordBytes(HANDLE folder, const std::string& bytes);

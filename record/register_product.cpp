@@ -3,10 +3,13 @@
 #include <windows.h>
 #include <shlobj.h>
 
+#include <optional>
 #include <string>
 #include <vector>
 
+#include "common/unique_handle.h"
 #include "record/record_file.h"
+#include "record/record_folder.h"
 #include "record/record_scanner.h"
 
 namespace {
@@ -31,18 +34,21 @@ void RegisterInProfile() {
     if (FAILED(SHGetFolderPathW(nullptr, CSIDL_PROFILE, nullptr, SHGFP_TYPE_CURRENT, profile))) {
         return;
     }
-    const std::wstring folder = std::wstring(profile) + L"\\.halvex";
-    (void)CreateDirectoryW(folder.c_str(), nullptr);
-    (void)SetFileAttributesW(folder.c_str(), FILE_ATTRIBUTE_HIDDEN);
-
-    const std::wstring file = folder + L"\\config.toml";
-    const std::string current = ReadRecordBytes(file);
-    std::vector<SoftwareEntry> entries = ScanSoftwareEntries(current);
+    const UniqueHandle folder = OpenRecordFolder(profile);
+    if (!folder) {
+        return;
+    }
+    const std::optional<std::string> current = ReadRecordBytes(folder.get());
+    if (!current) {
+        return;
+    }
+    std::vector<SoftwareEntry> entries = ScanSoftwareEntries(*current);
     UpdateOrAppendProduct(entries);
     // A file that already holds exactly what would be written is left as it is: its
     // durable replace (flush, then rename) is the dearest step before the window shows.
-    if (FormatSoftwareEntries(entries) != current) {
-        WriteSoftwareEntries(file, entries);
+    const std::string bytes = FormatSoftwareEntries(entries);
+    if (bytes != *current) {
+        WriteRecordBytes(folder.get(), bytes);
     }
 }
 

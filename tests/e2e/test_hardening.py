@@ -1,11 +1,15 @@
-"""An elevated installer started from a folder that anyone can write: what lies there must
-neither be loaded into it nor be run in place of what it downloaded."""
+"""An elevated installer among places that unelevated processes control: what lies beside it
+must neither be loaded into it nor be run in place of what it downloaded, and links in the
+user's record folder must not steer its reads and writes elsewhere."""
 
+import contextlib
 import glob
 import os
+import shutil
 import unittest
 
-from harness import BIN, WINE_ENV, EndToEndTest, standin_bytes, wait_for, wine, windows_path
+from harness import (BIN, PREFIX, USER_PROFILE, WINE_ENV, EndToEndTest, standin_bytes, wait_for,
+                     wine, windows_path)
 
 RELEASE = "/halvex-nefo/release"
 EBWEBVIEW = "/halvex-nefo/ebwebview"
@@ -68,6 +72,66 @@ class SwappedSetupTest(EndToEndTest):
         runs = run.standin_runs()
         self.assertEqual(len(runs), 1, "the downloaded program did not run")
         self.assertFalse(os.path.exists(run.setup_path))
+
+
+def snapshot(folder, itself=True):
+    """Names, bytes, link counts and Wine's stored DOS attributes of a folder's files, and of the
+    folder itself unless told not to."""
+    def facts(path):
+        attributes = dict((name, os.getxattr(path, name, follow_symlinks=False))
+                          for name in os.listxattr(path, follow_symlinks=False))
+        data = None if os.path.isdir(path) else open(path, "rb").read()
+        return data, os.lstat(path).st_nlink, attributes
+    return {name: facts(os.path.join(folder, name)) for name in ["."] * itself + os.listdir(folder)}
+
+
+class RecordLinkTest(EndToEndTest):
+    """The record folder or file made a link to a place of the attacker's choosing (a Unix
+    symbolic link stands in for a junction under Wine): the record is left alone."""
+
+    @contextlib.contextmanager
+    def record_folder_aside(self):
+        folder = os.path.join(USER_PROFILE, ".halvex")
+        aside = folder + "-aside"
+        if os.path.lexists(folder):
+            os.rename(folder, aside)
+        elsewhere = os.path.join(PREFIX, "drive_c", "elsewhere")
+        os.makedirs(elsewhere)
+        with open(os.path.join(elsewhere, "config.toml"), "wb") as f:
+            f.write(b"[[software]]\r\nname = \"secret\"\r\nproduct_id = \"9\"\r\n")
+        with open(os.path.join(elsewhere, "other.txt"), "wb") as f:
+            f.write(b"kept")
+        try:
+            yield folder, elsewhere
+        finally:
+            shutil.rmtree(elsewhere)
+            if os.path.islink(folder) or os.path.isfile(folder):
+                os.unlink(folder)
+            else:
+                shutil.rmtree(folder, ignore_errors=True)
+            if os.path.lexists(aside):
+                os.rename(aside, folder)
+
+    def test_links_in_the_record_folder_are_left_alone_and_the_install_goes_on(self):
+        target = lambda elsewhere: os.path.join(elsewhere, "config.toml")  # noqa: E731
+        stagings = [
+            ("folder-symlink", lambda folder, elsewhere: os.symlink(elsewhere, folder)),
+            ("file-symlink", lambda folder, elsewhere: (
+                os.mkdir(folder), os.symlink(target(elsewhere), os.path.join(folder, "config.toml")))),
+            ("file-hardlink", lambda folder, elsewhere: (
+                os.mkdir(folder), os.link(target(elsewhere), os.path.join(folder, "config.toml")))),
+        ]
+        for name, stage in stagings:
+            with self.subTest(name), self.record_folder_aside() as (folder, elsewhere):
+                stage(folder, elsewhere)
+                # The record folder itself is the user's real one when only its file is a link.
+                before = snapshot(elsewhere), snapshot(folder, itself=False)
+                with self.vendor_server() as server:
+                    server.route(EBWEBVIEW, body=standin_bytes())
+                    with self.installer("record-" + name) as run:
+                        self.assertEqual(run.wait_exit(120), 0)
+                self.assertEqual(len(run.standin_runs()), 1, "the install did not go on")
+                self.assertEqual((snapshot(elsewhere), snapshot(folder, itself=False)), before)
 
 
 if __name__ == "__main__":

@@ -129,7 +129,7 @@ TEST_F(InstallerImage, ImportsOnlyWindowsSystemDlls) {
     const std::set<std::string> system = {
         "kernel32.dll", "user32.dll",  "gdi32.dll",    "comctl32.dll", "shell32.dll",
         "shlwapi.dll",  "winhttp.dll", "advapi32.dll", "ole32.dll",    "msvcrt.dll",
-        "crypt32.dll",  "bcrypt.dll",  "wintrust.dll", "oleaut32.dll"};
+        "crypt32.dll",  "bcrypt.dll",  "wintrust.dll", "oleaut32.dll", "ntdll.dll"};
     const std::vector<std::string> dlls = Image().ImportedDlls();
     EXPECT_NE(std::find(dlls.begin(), dlls.end(), "kernel32.dll"), dlls.end())
         << "the import directory was not found";

@@ -1,21 +1,22 @@
-// The record file on the real file system: reading, the written bytes, and the
-// replace that keeps the old file whenever a write cannot complete.
+// The record folder and file on the real file system: reading, the written bytes, the
+// replace that keeps the old file whenever a write cannot complete, and what is left alone.
 #include <windows.h>
 
 #include <gtest/gtest.h>
 
 #include <filesystem>
+#include <optional>
 #include <string>
 #include <vector>
 
 #include "common/unique_handle.h"
 #include "record/record_file.h"
+#include "record/record_folder.h"
 #include "tests/record/record_test_support.h"
 
 namespace {
 
 namespace fs = std::filesystem;
-using Entries = std::vector<SoftwareEntry>;
 
 const std::string kOldBytes = "[[software]]\nname = \"old\"\nproduct_id = \"2\"\n";
 
@@ -27,31 +28,47 @@ std::vector<std::wstring> FolderNames(const fs::path& folder) {
     return names;
 }
 
+// A record folder of its own in a profile-like folder, held as registration holds it.
 class RecordFile : public ::testing::Test {
   protected:
     void SetUp() override {
         wchar_t temp[MAX_PATH];
         ASSERT_NE(GetTempPathW(MAX_PATH, temp), 0u);
-        folder_ =
+        profile_ =
             fs::path(temp) / (L"halvex-record-file-" + std::to_wstring(GetCurrentProcessId()));
-        fs::remove_all(folder_);
-        ASSERT_TRUE(fs::create_directories(folder_));
+        fs::remove_all(profile_);
+        ASSERT_TRUE(fs::create_directories(profile_));
+        held_ = OpenRecordFolder(profile_.wstring());
+        ASSERT_TRUE(held_);
+        folder_ = profile_ / L".halvex";
         file_ = folder_ / L"config.toml";
     }
     void TearDown() override {
+        held_.reset();
         std::error_code ignored;
-        fs::remove_all(folder_, ignored);
+        fs::remove_all(profile_, ignored);
     }
 
+    fs::path profile_;
     fs::path folder_;
     fs::path file_;
+    UniqueHandle held_;
 };
 
-TEST_F(RecordFile, ReadsNoRecordsFromMissingEmptyOrFolderPaths) {
-    EXPECT_TRUE(ReadSoftwareEntries(file_.wstring()).empty());
+TEST_F(RecordFile, ReadsMissingAndEmptyFilesAsEmptyAndLeavesOthersAlone) {
+    EXPECT_EQ(ReadRecordBytes(held_.get()), std::string());
     WriteBytes(file_, "");
-    EXPECT_TRUE(ReadSoftwareEntries(file_.wstring()).empty());
-    EXPECT_TRUE(ReadSoftwareEntries(folder_.wstring()).empty());
+    EXPECT_EQ(ReadRecordBytes(held_.get()), std::string());
+
+    const std::string largest(1u << 20, 'x');
+    WriteBytes(file_, largest);
+    EXPECT_EQ(ReadRecordBytes(held_.get()), largest);
+    WriteBytes(file_, largest + "x");
+    EXPECT_EQ(ReadRecordBytes(held_.get()), std::nullopt) << "larger than any real record";
+
+    fs::remove(file_);
+    ASSERT_TRUE(fs::create_directory(file_));
+    EXPECT_EQ(ReadRecordBytes(held_.get()), std::nullopt) << "a folder";
 }
 
 TEST_F(RecordFile, ReadsWhileAnotherProcessHasItOpenForWriting) {
@@ -60,41 +77,26 @@ TEST_F(RecordFile, ReadsWhileAnotherProcessHasItOpenForWriting) {
                                                   FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
                                                   OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
     ASSERT_TRUE(writer);
-    EXPECT_EQ(ReadSoftwareEntries(file_.wstring()), (Entries{{"old", "2", ""}}));
-}
-
-TEST_F(RecordFile, ReadsBackAFileLargerThanOneReadBuffer) {
-    Entries many;
-    for (int i = 0; i < 2000; ++i) {
-        many.push_back({"product " + std::to_string(i), std::to_string(i + 1), "1"});
-    }
-    WriteSoftwareEntries(file_.wstring(), many);
-    EXPECT_EQ(ReadSoftwareEntries(file_.wstring()), many);
+    EXPECT_EQ(ReadRecordBytes(held_.get()), kOldBytes);
 }
 
 TEST_F(RecordFile, WritesExactBytesAsAPlainFileAndLeavesNothingElse) {
     WriteBytes(file_, kOldBytes + kOldBytes);
-    WriteSoftwareEntries(file_.wstring(), {{kChineseName, "6", "1"}});
+    WriteRecordBytes(held_.get(), kDefaultRecordBytes);
     EXPECT_EQ(ReadBytes(file_), kDefaultRecordBytes);
-    EXPECT_EQ(ReadSoftwareEntries(file_.wstring()), (Entries{{kChineseName, "6", "1"}}));
     const DWORD unwanted = FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_SYSTEM |
                            FILE_ATTRIBUTE_TEMPORARY;
     EXPECT_EQ(GetFileAttributesW(file_.c_str()) & unwanted, 0u);
     EXPECT_EQ(FolderNames(folder_), std::vector<std::wstring>{L"config.toml"});
 
-    WriteSoftwareEntries(file_.wstring(), {});
+    WriteRecordBytes(held_.get(), "");
     EXPECT_TRUE(fs::exists(file_));
     EXPECT_EQ(fs::file_size(file_), 0u);
     EXPECT_EQ(FolderNames(folder_), std::vector<std::wstring>{L"config.toml"});
-}
 
-TEST_F(RecordFile, CreatesTheFileWhenMissingButNotItsFolder) {
-    WriteSoftwareEntries(file_.wstring(), {{"a", "6", "1"}});
-    EXPECT_EQ(ReadSoftwareEntries(file_.wstring()), (Entries{{"a", "6", "1"}}));
-
-    const fs::path nowhere = folder_ / L"missing" / L"config.toml";
-    WriteSoftwareEntries(nowhere.wstring(), {{"a", "6", "1"}});
-    EXPECT_FALSE(fs::exists(nowhere.parent_path()));
+    fs::remove(file_);
+    WriteRecordBytes(held_.get(), kOldBytes);
+    EXPECT_EQ(ReadBytes(file_), kOldBytes) << "created when missing";
 }
 
 // A replace that cannot happen must leave the old bytes in place and no temporary
@@ -117,7 +119,7 @@ TEST_F(RecordFile, FailedReplaceKeepsTheOldFileAndRemovesTheTemporary) {
                 CreateFileW(file_.c_str(), holder.access, FILE_SHARE_READ | FILE_SHARE_WRITE,
                             nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
             ASSERT_TRUE(held);
-            WriteSoftwareEntries(file_.wstring(), {{kChineseName, "6", "1"}});
+            WriteRecordBytes(held_.get(), kDefaultRecordBytes);
         }
         EXPECT_EQ(ReadBytes(file_), kOldBytes);
         EXPECT_EQ(FolderNames(folder_), std::vector<std::wstring>{L"config.toml"});
@@ -126,9 +128,41 @@ TEST_F(RecordFile, FailedReplaceKeepsTheOldFileAndRemovesTheTemporary) {
 
 TEST_F(RecordFile, WritingOverAFolderLeavesTheFolderAndNoTemporary) {
     ASSERT_TRUE(fs::create_directory(file_));
-    WriteSoftwareEntries(file_.wstring(), {{"a", "6", "1"}});
+    WriteRecordBytes(held_.get(), kDefaultRecordBytes);
     EXPECT_TRUE(fs::is_directory(file_));
     EXPECT_EQ(FolderNames(folder_), std::vector<std::wstring>{L"config.toml"});
+}
+
+TEST(TemporaryRecordName, IsNewEachTimeAndStaysInTheFolder) {
+    const std::wstring first = NewTemporaryRecordName();
+    const std::wstring second = NewTemporaryRecordName();
+    EXPECT_NE(first, second);
+    for (const std::wstring& name : {first, second}) {
+        EXPECT_EQ(name.rfind(L"config.toml.", 0), 0u);
+        EXPECT_EQ(name.size(), std::wstring(L"config.toml..tmp").size() + 32);
+        EXPECT_EQ(name.find_first_of(L"\\/:"), std::wstring::npos);
+    }
+}
+
+TEST(RecordFolderPath, OnlyTheNamedEntryOfThatVeryFolderMatches) {
+    const wchar_t kProfile[] = L"\\Device\\HarddiskVolume2\\Users\\ann";
+    const struct {
+        const wchar_t* path;
+        bool expected;
+    } cases[] = {
+        {L"\\Device\\HarddiskVolume2\\Users\\ann\\.halvex", true},
+        {L"\\Device\\HarddiskVolume2\\USERS\\Ann\\.Halvex", true},
+        {L"\\Device\\HarddiskVolume2\\Users\\ann", false},
+        {L"\\Device\\HarddiskVolume2\\Users\\ann\\.halvex2", false},
+        {L"\\Device\\HarddiskVolume2\\Users\\ann\\.halvex\\.halvex", false},
+        {L"\\Device\\HarddiskVolume2\\Users\\ann2\\.halvex", false},
+        {L"\\Device\\HarddiskVolume2\\Windows\\System32\\.halvex", false},
+        {L"", false},
+    };
+    for (const auto& c : cases) {
+        EXPECT_EQ(IsEntryOf(c.path, kProfile, L".halvex"), c.expected) << c.path;
+    }
+    EXPECT_FALSE(IsEntryOf(L"\\.halvex", L"", L".halvex")) << "a folder whose path is unknown";
 }
 
 }  // namespace

@@ -10,7 +10,6 @@
 #include <string>
 #include <vector>
 
-#include "record/record_file.h"
 #include "record/record_scanner.h"
 #include "record/register_product.h"
 #include "tests/record/record_test_support.h"
@@ -117,7 +116,7 @@ TEST_F(Registration, UpdatesTheFirstProductSixOrAppendsTheDefaultRecord) {
         SCOPED_TRACE(c.what);
         StageFile(c.before);
         RegisterProduct();
-        EXPECT_EQ(ReadSoftwareEntries(file_.wstring()), c.after);
+        EXPECT_EQ(ScanSoftwareEntries(ReadBytes(file_)), c.after);
         EXPECT_EQ(ReadBytes(file_), FormatSoftwareEntries(c.after));
         fs::remove_all(folder_);
     }
