@@ -80,7 +80,10 @@ def snapshot(folder, itself=True):
     def facts(path):
         attributes = dict((name, os.getxattr(path, name, follow_symlinks=False))
                           for name in os.listxattr(path, follow_symlinks=False))
-        data = None if os.path.isdir(path) else open(path, "rb").read()
+        data = None
+        if not os.path.isdir(path):
+            with open(path, "rb") as f:
+                data = f.read()
         return data, os.lstat(path).st_nlink, attributes
     return {name: facts(os.path.join(folder, name)) for name in ["."] * itself + os.listdir(folder)}
 
