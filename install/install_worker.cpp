@@ -1,5 +1,6 @@
 #include "install/install_worker.h"
 
+#include <memory>
 #include <string>
 
 #include "app/progress_sink.h"
@@ -7,6 +8,7 @@
 #include "generated/vendor_urls.h"
 #include "install/clean_room.h"
 #include "install/error_dialogs.h"
+#include "install/setup_environment.h"
 #include "install/setup_signature.h"
 #include "install/version_gate.h"
 #include "install/webview2_probe.h"
@@ -44,14 +46,27 @@ bool ToUtf8(const std::wstring& wide, std::string& narrow) {
                                nullptr) == bytes;
 }
 
+struct EnvironmentStringsFreer {
+    void operator()(wchar_t* strings) const { (void)FreeEnvironmentStringsW(strings); }
+};
+
 // Starts the setup program by its full path, in its own folder, with no arguments, and
-// waits for it without limit.
+// waits for it without limit. Its TEMP and TMP are a folder inside that one, made with the
+// folder's protection, not the user's %TEMP%: every unelevated process of the user can write
+// there, and setup programs unpack libraries to their temporary folder and load them.
 bool RunSetupProgram(const std::wstring& launchName, const std::wstring& folder) {
+    const std::wstring temp = folder + L"\\tmp";
+    const std::unique_ptr<wchar_t, EnvironmentStringsFreer> inherited(GetEnvironmentStringsW());
+    if (!inherited || !CreateDirectoryW(temp.c_str(), nullptr)) {
+        return false;
+    }
+    std::wstring environment = EnvironmentWithTemp(inherited.get(), temp);
     STARTUPINFOW startup{};
     startup.cb = sizeof(startup);
     PROCESS_INFORMATION created{};
-    if (!CreateProcessW(launchName.c_str(), nullptr, nullptr, nullptr, FALSE, 0, nullptr,
-                        folder.c_str(), &startup, &created)) {
+    if (!CreateProcessW(launchName.c_str(), nullptr, nullptr, nullptr, FALSE,
+                        CREATE_UNICODE_ENVIRONMENT, &environment[0], folder.c_str(), &startup,
+                        &created)) {
         return false;
     }
     // Declared thread first so the process handle is closed first.

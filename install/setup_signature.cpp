@@ -142,12 +142,17 @@ bool HasCodeSigningUsage(PCCERT_CONTEXT certificate) {
 }
 
 // Wine's WinVerifyTrust accepts a signer that chains to no trusted root or lacks the
-// code-signing usage, so the signer's chain is built again for that usage and judged by the
-// Authenticode policy, at the time the signature is verified against (its timestamp if any).
-// The machine's engine: a root an unelevated process put in the user's store does not count.
+// code-signing usage, so the signer's chain is built again for that usage and judged by its
+// own trust status, which must be clean, as well as by the Authenticode policy (Wine's policy
+// passes a partial chain), at the time the signature is verified against (its timestamp if
+// any). The machine's engine: a root an unelevated process put in the user's store does not
+// count. Nothing a certificate names (Authority Information Access) is fetched for a chain not
+// yet trusted; Windows may still add a root from Windows Update (automatic root update),
+// which cache-only retrieval would forbid: a fresh machine's small root store would refuse a
+// setup program signed under a common root.
 bool ChainsToTrustedCodeSigningRoot(PCCERT_CONTEXT leaf, FILETIME verifyAsOf) {
-    const UniqueChain chain = BuildChain(leaf, verifyAsOf, CERT_CHAIN_CACHE_ONLY_URL_RETRIEVAL);
-    if (!chain) {
+    const UniqueChain chain = BuildChain(leaf, verifyAsOf, CERT_CHAIN_DISABLE_AIA);
+    if (!chain || chain->TrustStatus.dwErrorStatus != CERT_TRUST_NO_ERROR) {
         return false;
     }
     CERT_CHAIN_POLICY_PARA policy{};
@@ -177,6 +182,43 @@ bool IsReportedRevoked(PCCERT_CONTEXT leaf, FILETIME verifyAsOf) {
     return revoked.value_or(false);
 }
 
+// Verifies the file's Authenticode signature offline and without revocation (the chain
+// checks below do both, bounded); the state it keeps, whatever the verdict, is `state`'s.
+LONG VerifyFile(WINTRUST_FILE_INFO& fileInfo, WINTRUST_DATA& data, TrustState& state) {
+    state.reset();
+    data = WINTRUST_DATA{};
+    data.cbStruct = sizeof(data);
+    data.dwUIChoice = WTD_UI_NONE;
+    data.fdwRevocationChecks = WTD_REVOKE_NONE;
+    data.dwUnionChoice = WTD_CHOICE_FILE;
+    data.pFile = &fileInfo;
+    data.dwStateAction = WTD_STATEACTION_VERIFY;
+    data.dwProvFlags = WTD_CACHE_ONLY_URL_RETRIEVAL;
+    GUID action = WINTRUST_ACTION_GENERIC_VERIFY_V2;
+    const LONG verdict = WinVerifyTrust(nullptr, &action, &data);
+    state.reset(&data);
+    return verdict;
+}
+
+// The primary signer (never another certificate the signature happens to carry) when its
+// certificate has exactly the pinned common name and, if keys are pinned, one of them.
+const CRYPT_PROVIDER_SGNR* PinnedSigner(const WINTRUST_DATA& data, const wchar_t* publisher,
+                                        const char* publisherKeys) {
+    CRYPT_PROVIDER_DATA* provider = WTHelperProvDataFromStateData(data.hWVTStateData);
+    const CRYPT_PROVIDER_SGNR* signer =
+        provider == nullptr ? nullptr : WTHelperGetProvSignerFromChain(provider, 0, FALSE, 0);
+    if (signer == nullptr || signer->csCertChain == 0 || signer->pasCertChain == nullptr ||
+        signer->pasCertChain[0].pCert == nullptr) {
+        return nullptr;
+    }
+    const PCCERT_CONTEXT leaf = signer->pasCertChain[0].pCert;
+    const std::wstring name = CommonName(leaf);
+    return !name.empty() && name == publisher &&
+                   (publisherKeys[0] == '\0' || HasPinnedKey(leaf, publisherKeys))
+               ? signer
+               : nullptr;
+}
+
 }  // namespace
 
 bool IsSignedByPublisher(HANDLE file, const wchar_t* path, const wchar_t* publisher,
@@ -186,38 +228,22 @@ bool IsSignedByPublisher(HANDLE file, const wchar_t* path, const wchar_t* publis
     fileInfo.pcwszFilePath = path;
     fileInfo.hFile = file;
 
-    // Offline and without revocation: the chain check below does both, bounded.
     WINTRUST_DATA data{};
-    data.cbStruct = sizeof(data);
-    data.dwUIChoice = WTD_UI_NONE;
-    data.fdwRevocationChecks = WTD_REVOKE_NONE;
-    data.dwUnionChoice = WTD_CHOICE_FILE;
-    data.pFile = &fileInfo;
-    data.dwStateAction = WTD_STATEACTION_VERIFY;
-    data.dwProvFlags = WTD_CACHE_ONLY_URL_RETRIEVAL;
-
-    GUID action = WINTRUST_ACTION_GENERIC_VERIFY_V2;
-    const LONG verdict = WinVerifyTrust(nullptr, &action, &data);
-    const TrustState state(&data);
-    if (verdict != ERROR_SUCCESS) {
-        return false;
+    TrustState state;
+    LONG verdict = VerifyFile(fileInfo, data, state);
+    const CRYPT_PROVIDER_SGNR* signer = PinnedSigner(data, publisher, publisherKeys);
+    // The offline check cannot let Windows add a root its store still lacks; the chain check
+    // may, and then the file is judged again.
+    if (signer != nullptr && (verdict == CERT_E_CHAINING || verdict == CERT_E_UNTRUSTEDROOT) &&
+        ChainsToTrustedCodeSigningRoot(signer->pasCertChain[0].pCert, signer->sftVerifyAsOf)) {
+        verdict = VerifyFile(fileInfo, data, state);
+        signer = PinnedSigner(data, publisher, publisherKeys);
     }
-
-    CRYPT_PROVIDER_DATA* provider = WTHelperProvDataFromStateData(data.hWVTStateData);
-    if (provider == nullptr) {
-        return false;
-    }
-    // The primary signer only, never another certificate the signature happens to carry.
-    const CRYPT_PROVIDER_SGNR* signer = WTHelperGetProvSignerFromChain(provider, 0, FALSE, 0);
-    if (signer == nullptr || signer->csCertChain == 0 || signer->pasCertChain == nullptr ||
-        signer->pasCertChain[0].pCert == nullptr) {
+    if (verdict != ERROR_SUCCESS || signer == nullptr) {
         return false;
     }
     const PCCERT_CONTEXT leaf = signer->pasCertChain[0].pCert;
-    const std::wstring name = CommonName(leaf);
-    return !name.empty() && name == publisher &&
-           (publisherKeys[0] == '\0' || HasPinnedKey(leaf, publisherKeys)) &&
-           HasCodeSigningUsage(leaf) &&
+    return HasCodeSigningUsage(leaf) &&
            // Offline first, so the installer never fetches an address named by a certificate
            // that chains to no trusted root; only then the chain again, with revocation.
            ChainsToTrustedCodeSigningRoot(leaf, signer->sftVerifyAsOf) &&

@@ -20,25 +20,6 @@ constexpr char kIncomplete[] = "download incomplete";
 constexpr char kTooLong[] = "download longer than Content-Length";
 constexpr char kReopenFailed[] = "failed to reopen save file";
 
-// Deletes the partly written save file on every path that does not keep it. Declared
-// before the file's handle, so the handle is closed first.
-class FileRemover {
-  public:
-    FileRemover() = default;
-    FileRemover(const FileRemover&) = delete;
-    FileRemover& operator=(const FileRemover&) = delete;
-    ~FileRemover() {
-        if (path_ != nullptr) {
-            (void)DeleteFileW(path_);
-        }
-    }
-    void Arm(const std::wstring& path) { path_ = path.c_str(); }
-    void Keep() { path_ = nullptr; }
-
-  private:
-    const wchar_t* path_ = nullptr;
-};
-
 // Content-Length read as text, so bodies of 4 GiB and more are counted right. Absent
 // gives hasLength false; present but not a plain 64-bit decimal gives false.
 bool QueryContentLength(HINTERNET request, bool& hasLength, std::uint64_t& length) {
@@ -91,9 +72,20 @@ bool WriteAll(HANDLE file, const std::uint8_t* data, DWORD size) {
 
 bool CloseWriter(UniqueHandle& writer) { return CloseHandle(writer.release()) != FALSE; }
 
+// While the disposition is set, the file goes when its last handle closes, however the
+// process ends; cleared, it stays.
+bool SetDeleteOnClose(HANDLE file, bool deleteOnClose) {
+    FILE_DISPOSITION_INFO disposition{};
+    disposition.DeleteFile = deleteOnClose ? TRUE : FALSE;
+    return SetFileInformationByHandle(file, FileDispositionInfo, &disposition,
+                                      sizeof(disposition)) != FALSE;
+}
+
 }  // namespace
 
-// From creation on, other processes may read the file but not write, rename or delete it.
+// From creation on, other processes may not write, rename or delete the file, and until the
+// body is complete it is marked for deletion, so a part written by a process that ends (the
+// window closed during the download) goes with it; never registered for removal at restart.
 // The writer must be closed before the file can run; the read handle that replaces it shares
 // reading only. In the moment between the two only the folder's security keeps others out,
 // and the signature check reads through the read handle.
@@ -109,14 +101,12 @@ bool SaveBody(HINTERNET request, const std::string& savePath, const ProgressCall
         return Fail(errorMessage, kCreateFailed);
     }
 
-    FileRemover remover;
     UniqueHandle writer =
-        AdoptHandle(CreateFileW(widePath.c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr,
+        AdoptHandle(CreateFileW(widePath.c_str(), GENERIC_WRITE | DELETE, FILE_SHARE_READ, nullptr,
                                 CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
-    if (!writer) {
+    if (!writer || !SetDeleteOnClose(writer.get(), true)) {
         return Fail(errorMessage, kCreateFailed);
     }
-    remover.Arm(widePath);
 
     std::uint64_t received = 0;
     std::uint8_t buffer[kReadBytes];
@@ -144,16 +134,17 @@ bool SaveBody(HINTERNET request, const std::string& savePath, const ProgressCall
         return Fail(errorMessage, kIncomplete);
     }
 
-    if (!CloseWriter(writer)) {
+    if (!SetDeleteOnClose(writer.get(), false) || !CloseWriter(writer)) {
+        (void)DeleteFileW(widePath.c_str());
         return Fail(errorMessage, kCloseFailed);
     }
     UniqueHandle reader =
         AdoptHandle(CreateFileW(widePath.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
                                 OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
     if (!reader) {
+        (void)DeleteFileW(widePath.c_str());
         return Fail(errorMessage, kReopenFailed);
     }
-    remover.Keep();
     if (heldFile != nullptr) {
         *heldFile = std::move(reader);
     }

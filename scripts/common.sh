@@ -94,25 +94,29 @@ halvex_spki_sha256() {
     openssl x509 -in "$1" -noout -pubkey | openssl pkey -pubin -outform DER | sha256sum | cut -d' ' -f1
 }
 
-# Test code-signing CAs (one trusted in the prefix like the TLS one, one nobody trusts, an
-# intermediate under the trusted one) and the certificates the signature tests sign with.
+# Test code-signing CAs (one trusted in the prefix like the TLS one, one nobody trusts, one
+# the signature tests trust in the user's root store only, an intermediate under the trusted
+# one) and the certificates the signature tests sign with.
 # Each differs from "publisher" (the pinned name and key) in one respect only, so it is that
 # respect that decides: "second" (the second pinned key), "impostor" (the name, another key),
 # "other" (another name), "no-usage" (server use only), "no-eku" (no usage extension),
-# "no-cn" (the name as the unit, no common name), "untrusted" (an untrusted root) and
-# "intermediate" (reached through an intermediate CA that the signature carries).
+# "no-cn" (the name as the unit, no common name), "untrusted" (an untrusted root),
+# "user-root" (a CA only the user's root store trusts) and "intermediate" (reached through an
+# intermediate CA that the signature carries).
 halvex_make_signing_certs() {
     local dir=$1/certs/signing
-    [ -f "$dir/.keys-v2" ] && return 0
+    [ -f "$dir/.keys-v3" ] && return 0
     mkdir -p "$dir"
     local cert name cn issuer usage key subject ext
-    for cert in "ca|Halvex Test Code Signing CA" "untrusted-ca|Halvex Untrusted Code Signing CA"; do
+    for cert in "ca|Halvex Test Code Signing CA" "untrusted-ca|Halvex Untrusted Code Signing CA" \
+        "user-ca|Halvex User-Trusted Code Signing CA"; do
         IFS='|' read -r name cn <<<"$cert"
         openssl req -x509 -newkey rsa:2048 -nodes -days 3650 -subj "/CN=$cn" \
             -addext "basicConstraints=critical,CA:TRUE" -addext "keyUsage=critical,keyCertSign,cRLSign" \
             -keyout "$dir/$name.key" -out "$dir/$name.pem" 2>/dev/null
     done
     openssl x509 -in "$dir/ca.pem" -outform DER -out "$dir/ca.der"
+    openssl x509 -in "$dir/user-ca.pem" -outform DER -out "$dir/user-ca.der"
     for key in publisher second impostor intermediate-ca; do
         openssl genrsa -out "$dir/$key.key" 2048 2>/dev/null
     done
@@ -129,6 +133,7 @@ halvex_make_signing_certs() {
         "no-eku|publisher|/CN=Halvex Test Publisher|ca|" \
         "no-cn|publisher|/O=Halvex/OU=Halvex Test Publisher|ca|codeSigning" \
         "untrusted|publisher|/CN=Halvex Test Publisher|untrusted-ca|codeSigning" \
+        "user-root|publisher|/CN=Halvex Test Publisher|user-ca|codeSigning" \
         "intermediate|publisher|/CN=Halvex Test Publisher|intermediate-ca|codeSigning"; do
         IFS='|' read -r name key subject issuer usage <<<"$cert"
         openssl req -new -key "$dir/$key.key" -subj "$subject" -out "$dir/$name.csr"
@@ -142,7 +147,7 @@ halvex_make_signing_certs() {
     # through an intermediate to the trusted root.
     cat "$dir/untrusted.crt" "$dir/untrusted-ca.pem" >"$dir/untrusted-chain.pem"
     cat "$dir/intermediate.crt" "$dir/intermediate-ca.pem" >"$dir/intermediate-chain.pem"
-    touch "$dir/.keys-v2"
+    touch "$dir/.keys-v3"
 }
 
 halvex_reg() { wine reg add "$@" /f >/dev/null 2>&1; }

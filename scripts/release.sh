@@ -4,7 +4,7 @@
 # time; then checks the signature against the given CA and prints the exe's size and SHA-256
 # and the key hash of the certificate it signed with, ready for --publisher-keys.
 #
-# Usage: scripts/release.sh --cert FILE [--key FILE] --ca FILE [--publisher NAME]
+# Usage: scripts/release.sh --cert FILE [--key FILE] --ca FILE --publisher NAME
 #            [--publisher-keys HEX[;HEX...]] [--origin URL] [--support-url URL]
 #            [--timestamp-url URL] [--tsa-ca FILE] [--out DIR]
 # --cert is a PEM certificate (chain) with --key its PEM key, or a PKCS#12 file (.p12/.pfx)
@@ -39,6 +39,20 @@ while [ $# -gt 0 ]; do
     shift 2
 done
 [ -n "$cert" ] && [ -n "$ca" ] || usage
+# Unpinned, the installer would run as administrator whatever program the download server
+# hands it; builds without a pin are for development and tests (a plain CMake configure;
+# scripts/test.sh builds one beside the pinned installer).
+if [ -z "$publisher" ]; then
+    cat >&2 <<'END'
+error: a release must pin the setup program's publisher; none was given.
+  --publisher NAME          the exact common name (CN) of the certificate that signs the
+                            setup program, e.g. --publisher "Halvex Technology Co., Ltd."
+  --publisher-keys HEX;...  also pin its key (recommended): the SHA-256 of the certificate's
+                            SubjectPublicKeyInfo, as this script prints for its own signer, or
+      openssl x509 -in SIGNER.crt -noout -pubkey | openssl pkey -pubin -outform DER | sha256sum
+END
+    exit 2
+fi
 for file in "$cert" "$ca" ${key:+"$key"} ${tsa_ca:+"$tsa_ca"}; do
     [ -r "$file" ] || { echo "error: cannot read $file" >&2; exit 1; }
 done
@@ -73,12 +87,8 @@ if ! "${verify[@]}" >"$out/verify.log" 2>&1; then
     exit 1
 fi
 halvex_log "signature verified against $ca"
-if [ -n "$publisher" ]; then
-    halvex_log "setup programs must be signed by: $publisher"
-    [ -z "$publisher_keys" ] || halvex_log "with one of the keys: $publisher_keys"
-else
-    halvex_log "setup programs are not checked for a signature (no --publisher)"
-fi
+halvex_log "setup programs must be signed by: $publisher"
+[ -z "$publisher_keys" ] || halvex_log "with one of the keys: $publisher_keys"
 echo "$exe"
 echo "size: $(stat -c %s "$exe") bytes"
 echo "sha256: $(sha256sum "$exe" | cut -d' ' -f1)"

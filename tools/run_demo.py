@@ -147,7 +147,7 @@ def accepted_run(build, port, setup, failures):
     if os.path.exists(record):
         with open(record, encoding="utf-8") as f:
             runs = [line.rstrip("\n").split("\t") for line in f if line.strip()]
-    for command_line, directory in runs:
+    for command_line, directory, *_ in runs:
         print("==> the setup program ran as %s in %s" % (command_line, directory))
         room = ntpath.basename(ntpath.dirname(command_line.strip().strip('"')))
         print("==> its clean room: %s (made for SYSTEM and Administrators only; Wine does not "

@@ -1,5 +1,5 @@
 // Stands in for the product's setup program in tests and demonstrations. It appends one
-// line "<command line>\t<current directory>\n" (UTF-8) to the file named by
+// line "<command line>\t<current directory>\t<TEMP>\t<TMP>\n" (UTF-8) to the file named by
 // HALVEX_STANDIN_RECORD, shows a window saying what it is for HALVEX_STANDIN_SECONDS
 // seconds (default 3; 0 shows none) and exits with HALVEX_STANDIN_EXIT_CODE (default 0).
 // Given HALVEX_STANDIN_LOAD, it first loads that library by its bare name, as setup
@@ -74,7 +74,8 @@ void RecordRun() {
     if (!record) {
         return;
     }
-    const std::string line = Utf8(GetCommandLineW()) + "\t" + Utf8(CurrentDirectory()) + "\n";
+    const std::string line = Utf8(GetCommandLineW()) + "\t" + Utf8(CurrentDirectory()) + "\t" +
+                             Utf8(Environment(L"TEMP")) + "\t" + Utf8(Environment(L"TMP")) + "\n";
     DWORD written = 0;
     (void)WriteFile(record.get(), line.data(), static_cast<DWORD>(line.size()), &written, nullptr);
 }

@@ -22,6 +22,9 @@ _SIGNERS = {
     "no-eku": ("no-eku.crt", "publisher"),
     "no-cn": ("no-cn.crt", "publisher"),
     "untrusted": ("untrusted-chain.pem", "publisher"),
+    # The signer's certificate alone: its CA is known to no store, or only the user's.
+    "unknown-ca": ("untrusted.crt", "publisher"),
+    "user-root": ("user-root.crt", "publisher"),
     "intermediate": ("intermediate-chain.pem", "publisher"),
 }
 

@@ -1,26 +1,30 @@
 // Adds a DER certificate to the LocalMachine ROOT store, so WinHTTP under Wine trusts
-// the stand-in vendor server. Usage: trust_ca.exe CA.der
+// the stand-in vendor server; with --user, to the current user's ROOT store only.
+// Usage: trust_ca.exe [--user] CA.der
 #include <windows.h>
 #include <wincrypt.h>
 
 #include <cstdio>
 #include <fstream>
 #include <iterator>
+#include <string>
 #include <vector>
 
 int wmain(int argc, wchar_t** argv) {
-    if (argc != 2) {
-        std::fputs("usage: trust_ca CA.der\n", stderr);
+    const bool user = argc == 3 && std::wstring(argv[1]) == L"--user";
+    if (argc != 2 && !user) {
+        std::fputs("usage: trust_ca [--user] CA.der\n", stderr);
         return 2;
     }
-    std::ifstream in(argv[1], std::ios::binary);
+    std::ifstream in(argv[argc - 1], std::ios::binary);
     std::vector<BYTE> der((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
     if (der.empty()) {
         std::fputs("trust_ca: cannot read the certificate\n", stderr);
         return 1;
     }
-    HCERTSTORE store = CertOpenStore(CERT_STORE_PROV_SYSTEM_W, 0, 0,
-                                     CERT_SYSTEM_STORE_LOCAL_MACHINE, L"ROOT");
+    HCERTSTORE store = CertOpenStore(
+        CERT_STORE_PROV_SYSTEM_W, 0, 0,
+        user ? CERT_SYSTEM_STORE_CURRENT_USER : CERT_SYSTEM_STORE_LOCAL_MACHINE, L"ROOT");
     if (store == nullptr) {
         std::fprintf(stderr, "trust_ca: CertOpenStore failed (%lu)\n", GetLastError());
         return 1;

@@ -390,8 +390,9 @@ class InstallerRun:
         return _read_lines(self.browser_record)
 
     def standin_runs(self):
-        """(command line, current directory) of each recorded run of the stand-in setup."""
-        return [tuple(line.split("\t", 1)) for line in _read_lines(self.standin_record)]
+        """(command line, current directory, TEMP, TMP) of each recorded run of the stand-in
+        setup."""
+        return [tuple(line.split("\t")) for line in _read_lines(self.standin_record)]
 
     def end(self):
         """Ends whatever of this run is still alive: the installer, then its setup stand-in."""

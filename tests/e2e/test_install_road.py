@@ -56,7 +56,7 @@ class SuccessfulInstallTest(EndToEndTest):
 
         runs = run.standin_runs()
         self.assertEqual(len(runs), 1, "the setup program should run exactly once")
-        command_line, directory = runs[0]
+        command_line, directory, temp, tmp = runs[0]
         program = command_line.strip().strip('"')
         self.assertNotIn(" ", program, "the setup program got arguments: " + command_line)
         self.assertEqual(ntpath.basename(program).lower(), SAVE_NAME)
@@ -64,6 +64,9 @@ class SuccessfulInstallTest(EndToEndTest):
         room = ntpath.dirname(program)
         self.assertEqual(directory.rstrip("\\").lower(), room.lower())
         self.assertRegex(room.lower(), r"^c:\\windows\\temp\\halvex-[0-9a-f]{32}$")
+        # Its temporary folder too, not the user's %TEMP%, which unelevated processes write.
+        for variable in (temp, tmp):
+            self.assertTrue(variable.lower().startswith(room.lower() + "\\"), variable)
         self.assert_nothing_left(run)
 
 

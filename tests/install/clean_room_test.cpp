@@ -8,6 +8,7 @@
 
 #include "common/unique_handle.h"
 #include "install/clean_room.h"
+#include "install/setup_environment.h"
 
 namespace {
 
@@ -78,6 +79,25 @@ TEST(CleanRoom, IsNewUnderWindowsTempAndGoesWithAllItHolds) {
         MakeFile(first + L"\\payload\\part.bin");
     }
     EXPECT_FALSE(Exists(first));
+}
+
+// The setup program's TEMP and TMP lie in its clean room: both replaced whatever their case,
+// look-alike names kept, and the block sorted as CreateProcess asks (case-insensitively).
+TEST(CleanRoom, SetupEnvironmentPointsTempAndTmpIntoTheRoom) {
+    using namespace std::string_literals;
+    const struct {
+        const char* name;
+        std::wstring inherited;
+        std::wstring expected;
+    } kCases[] = {
+        {"replaced",
+         L"=C:=C:\\x\0windir=w\0temp=u\0Path=p\0Tmp=u\0TMPDIR=k\0appdata=a\0TEMPLATE=t\0\0"s,
+         L"=C:=C:\\x\0appdata=a\0Path=p\0TEMP=R\0TEMPLATE=t\0TMP=R\0TMPDIR=k\0windir=w\0\0"s},
+        {"added", L"Path=p\0\0"s, L"Path=p\0TEMP=R\0TMP=R\0\0"s},
+    };
+    for (const auto& row : kCases) {
+        EXPECT_EQ(EnvironmentWithTemp(row.inherited.c_str(), L"R"), row.expected) << row.name;
+    }
 }
 
 }  // namespace
