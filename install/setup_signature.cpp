@@ -244,8 +244,8 @@ bool IsSignedByPublisher(HANDLE file, const wchar_t* path, const wchar_t* publis
     }
     const PCCERT_CONTEXT leaf = signer->pasCertChain[0].pCert;
     return HasCodeSigningUsage(leaf) &&
-           // Offline first, so the installer never fetches an address named by a certificate
-           // that chains to no trusted root; only then the chain again, with revocation.
+           // Trusted first, without fetching what a certificate names; only then the chain
+           // again, with revocation, so no address from an untrusted chain is ever fetched.
            ChainsToTrustedCodeSigningRoot(leaf, signer->sftVerifyAsOf) &&
            !IsReportedRevoked(leaf, signer->sftVerifyAsOf);
 }
