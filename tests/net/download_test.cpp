@@ -142,7 +142,9 @@ TEST(FollowedRedirect, HttpsTargetIsFetched) {
 
 // -- the ways of a route -------------------------------------------------------------
 
-// The real tinyproxy the tests start, and a port of 127.0.0.1 where nothing listens.
+// Routes given as ChooseProxy makes them from a script's answer on Windows: Wine's WinHTTP keeps
+// only the first entry of an answer, so no script can stage a list here. The ways are real: the
+// tinyproxy the tests start, and a port of 127.0.0.1 where nothing listens.
 std::wstring TestProxy() {
     const char* proxy = std::getenv("HALVEX_TEST_PROXY");
     return Widen(proxy != nullptr ? proxy : "");
