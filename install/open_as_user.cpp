@@ -10,9 +10,17 @@
 #include <shlguid.h>
 #include <shlobj.h>
 
+#include <chrono>
 #include <memory>
+#include <optional>
+#include <string>
+
+#include "common/bounded_call.h"
 
 namespace {
+
+// A desktop shell that does not answer may not hold the worker: past this, the fallback runs.
+constexpr auto kDesktopShellBound = std::chrono::seconds(5);
 
 struct ComReleaser {
     void operator()(IUnknown* object) const { object->Release(); }
@@ -25,7 +33,8 @@ struct BstrFreer {
 };
 using UniqueBstr = std::unique_ptr<OLECHAR, BstrFreer>;
 
-// COM for this thread for as long as the object lives, if this call was the one to start it.
+// COM for this thread for as long as the object lives. Every call that succeeds, S_FALSE (the
+// thread had it already) as well as S_OK, is balanced by CoUninitialize; a failed one is not.
 class ComApartment {
   public:
     ComApartment()
@@ -99,7 +108,6 @@ ComPtr<IShellDispatch2> DesktopShell() {
 }
 
 bool OpenThroughDesktopShell(const wchar_t* url) {
-    const ComApartment apartment;
     const ComPtr<IShellDispatch2> shell = DesktopShell();
     const UniqueBstr file(SysAllocString(url));
     const UniqueBstr verb(SysAllocString(L"open"));
@@ -119,7 +127,16 @@ bool OpenThroughDesktopShell(const wchar_t* url) {
 }  // namespace
 
 void OpenAsDesktopUser(const wchar_t* url) {
-    if (!OpenThroughDesktopShell(url)) {
+    // On a thread of its own, which owns a copy of the URL in case it is left behind.
+    const std::optional<bool> opened = CallWithinBound(
+        [page = std::wstring(url)] {
+            const ComApartment apartment;
+            return OpenThroughDesktopShell(page.c_str());
+        },
+        kDesktopShellBound);
+    if (!opened.value_or(false)) {
+        // ShellExecuteW's documentation asks for COM on the calling thread.
+        const ComApartment apartment;
         (void)ShellExecuteW(nullptr, L"open", url, nullptr, nullptr, SW_SHOWNORMAL);
     }
 }

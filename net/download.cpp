@@ -109,11 +109,9 @@ Reached OpenExchangeVia(const SessionProxy& way, bool ownRedirects, const std::w
     return Reached::kAnswered;
 }
 
-// Each attempt asks for its own URL's ways (a redirect may lead past the proxy, or to
-// another) and tries them in order.
-bool OpenExchange(const std::wstring& host, int port, const std::wstring& path, Exchange& exchange,
-                  std::string& errorMessage) {
-    const ProxyRoute route = ChooseProxy(host, port, path);
+// Tries the ways of one request's route in order.
+bool OpenExchange(const ProxyRoute& route, const std::wstring& host, int port,
+                  const std::wstring& path, Exchange& exchange, std::string& errorMessage) {
     for (const SessionProxy& way : route.ways) {
         Exchange tried;
         switch (OpenExchangeVia(way, route.from_script, host, port, path, tried, errorMessage)) {
@@ -156,10 +154,11 @@ bool QueryLocation(HINTERNET request, std::string& target) {
     return true;
 }
 
-// One request: parse, open, send, receive; then follow, refuse or save.
+// One request: parse, open, send, receive; then follow, refuse or save. Each asks for its own
+// URL's ways: a redirect may lead past the proxy, or to another.
 Outcome RunAttempt(std::string& currentUrl, const std::string& savePath,
                    const ProgressCallback& progress, UniqueHandle* heldFile,
-                   std::string& errorMessage) {
+                   std::string& errorMessage, RouteChooser chooseRoute) {
     std::wstring host;
     std::wstring path;
     int port = 0;
@@ -168,7 +167,7 @@ Outcome RunAttempt(std::string& currentUrl, const std::string& savePath,
         return Outcome::kFailed;
     }
     Exchange exchange;
-    if (!OpenExchange(host, port, path, exchange, errorMessage)) {
+    if (!OpenExchange(chooseRoute(host, port), host, port, path, exchange, errorMessage)) {
         return Outcome::kFailed;
     }
     const DWORD status = QueryStatus(exchange.request.get());
@@ -185,10 +184,10 @@ Outcome RunAttempt(std::string& currentUrl, const std::string& savePath,
 }
 
 bool Download(const std::string& url, const std::string& savePath, std::string& errorMessage,
-              const ProgressCallback& progress, UniqueHandle* heldFile) {
+              const ProgressCallback& progress, UniqueHandle* heldFile, RouteChooser chooseRoute) {
     std::string currentUrl = url;
     for (int attempt = 0; attempt < kMaxRequests; ++attempt) {
-        switch (RunAttempt(currentUrl, savePath, progress, heldFile, errorMessage)) {
+        switch (RunAttempt(currentUrl, savePath, progress, heldFile, errorMessage, chooseRoute)) {
             case Outcome::kSaved:
                 return true;
             case Outcome::kFailed:
@@ -203,9 +202,10 @@ bool Download(const std::string& url, const std::string& savePath, std::string& 
 }  // namespace
 
 bool DownloadFile(const std::string& url, const std::string& savePath, std::string& errorMessage,
-                  const ProgressCallback& progress, UniqueHandle* heldFile) {
+                  const ProgressCallback& progress, UniqueHandle* heldFile,
+                  RouteChooser chooseRoute) {
     try {
-        return Download(url, savePath, errorMessage, progress, heldFile);
+        return Download(url, savePath, errorMessage, progress, heldFile, chooseRoute);
     } catch (const std::bad_alloc&) {
         errorMessage = kOutOfMemory;
     } catch (const std::exception&) {

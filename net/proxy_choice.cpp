@@ -6,17 +6,14 @@
 #include <chrono>
 #include <exception>
 #include <functional>
-#include <memory>
 #include <mutex>
 #include <optional>
 #include <string>
-#include <type_traits>
 #include <utility>
 
 #include "common/bounded_call.h"
 #include "common/local_memory.h"
 #include "net/proxy_list.h"
-#include "net/proxy_script.h"
 #include "net/winhttp_handle.h"
 
 namespace {
@@ -74,11 +71,11 @@ const ProxySettings& Settings() {
     return settings;
 }
 
-// The script a step found, so later requests ask it without looking again.
+// The script found, by detection or at the configured URL: later requests (a redirect's
+// target) ask it again without looking for it again.
 struct FoundScript {
     std::mutex lock;
     std::wstring url;
-    std::string text;
 };
 
 FoundScript& Found() {
@@ -101,31 +98,30 @@ ProxyRoute Only(SessionProxy way) {
     return route;
 }
 
-// Windows evaluates proxy scripts in its WinHTTP proxy service, away from this elevated
-// process, and hands back the proxies as a plain list. Wine has no such service, and its
-// WinHTTP keeps only the first entry of an answer; only there is the script evaluated here.
-bool SystemEvaluatesScripts() {
-    struct ServiceCloser {
-        void operator()(SC_HANDLE handle) const { (void)CloseServiceHandle(handle); }
-    };
-    using UniqueService = std::unique_ptr<std::remove_pointer_t<SC_HANDLE>, ServiceCloser>;
-    static const bool evaluates = [] {
-        const UniqueService manager(OpenSCManagerW(nullptr, nullptr, SC_MANAGER_CONNECT));
-        return manager && UniqueService(OpenServiceW(manager.get(), L"WinHttpAutoProxySvc",
-                                                     SERVICE_QUERY_STATUS)) != nullptr;
-    }();
-    return evaluates;
+// The script's URL found by automatic detection (DHCP, then DNS), or false.
+bool DetectScriptUrl(std::wstring& scriptUrl) {
+    wchar_t* found = nullptr;
+    if (!WinHttpDetectAutoProxyConfigUrl(
+            WINHTTP_AUTO_DETECT_TYPE_DHCP | WINHTTP_AUTO_DETECT_TYPE_DNS_A, &found)) {
+        return false;
+    }
+    const GlobalText owned(found);
+    scriptUrl = Copy(owned);
+    return !scriptUrl.empty();
 }
 
-bool AskThroughWinHttp(const std::wstring& scriptUrl, const std::wstring& url,
-                       std::wstring& answer) {
+// The answer of the script at scriptUrl for url, as WinHTTP hands it back ("a:8080;b:8080", or
+// DIRECT); the script is then the one found. On Windows only WinHTTP's proxy service fetches and
+// runs it, never this elevated process: where that service is disabled, WinHTTP refuses and the
+// script counts as none. (Wine has no such service and runs it here, flag or not.)
+bool AskScriptAt(const std::wstring& scriptUrl, const std::wstring& url, std::wstring& answer) {
     const UniqueInternet session(WinHttpOpen(nullptr, WINHTTP_ACCESS_TYPE_NO_PROXY,
                                              WINHTTP_NO_PROXY_NAME, WINHTTP_NO_PROXY_BYPASS, 0));
     if (!session) {
         return false;
     }
     WINHTTP_AUTOPROXY_OPTIONS options{};
-    options.dwFlags = WINHTTP_AUTOPROXY_CONFIG_URL;
+    options.dwFlags = WINHTTP_AUTOPROXY_CONFIG_URL | WINHTTP_AUTOPROXY_RUN_OUTPROCESS_ONLY;
     options.lpszAutoConfigUrl = scriptUrl.c_str();
     WINHTTP_PROXY_INFO info{};
     if (!WinHttpGetProxyForUrl(session.get(), url.c_str(), &options, &info)) {
@@ -135,36 +131,14 @@ bool AskThroughWinHttp(const std::wstring& scriptUrl, const std::wstring& url,
     const GlobalText bypass(info.lpszProxyBypass);
     answer =
         info.dwAccessType == WINHTTP_ACCESS_TYPE_NAMED_PROXY && proxy ? Copy(proxy) : L"DIRECT";
+    FoundScript& found = Found();
+    const std::lock_guard<std::mutex> hold(found.lock);
+    found.url = scriptUrl;
     return true;
 }
 
-// The answer of the script at scriptUrl for url; the script is fetched once per process.
-bool AskScriptAt(const std::wstring& scriptUrl, const std::wstring& url, const std::wstring& host,
-                 std::wstring& answer) {
-    if (SystemEvaluatesScripts()) {
-        return AskThroughWinHttp(scriptUrl, url, answer);
-    }
-    FoundScript& found = Found();
-    std::string text;
-    {
-        const std::lock_guard<std::mutex> hold(found.lock);
-        if (found.url == scriptUrl) {
-            text = found.text;
-        }
-    }
-    if (text.empty()) {
-        if (!FetchProxyScript(scriptUrl, text)) {
-            return false;
-        }
-        const std::lock_guard<std::mutex> hold(found.lock);
-        found.url = scriptUrl;
-        found.text = text;
-    }
-    return AskProxyScript(text, url, host, answer) || AskThroughWinHttp(scriptUrl, url, answer);
-}
-
-// WinHTTP offers no bound on detection, nor the evaluator on a script, so each step runs
-// within a bound of its own.
+// WinHTTP offers no bound on detection, nor on fetching and running a script, so each step
+// runs within a bound of its own.
 bool WithinBound(std::function<bool(std::wstring&)> step, std::wstring& answer) {
     std::optional<std::optional<std::wstring>> result = CallWithinBound(
         [step = std::move(step)]() -> std::optional<std::wstring> {
@@ -191,29 +165,26 @@ std::wstring FoundUrl() {
 
 // The script's answer for url: the script found before, else auto-detection's, else the
 // configured one's, each within its own bound.
-bool AskTheScript(const ProxySettings& settings, const std::wstring& url, const std::wstring& host,
-                  std::wstring& answer) {
+bool AskTheScript(const ProxySettings& settings, const std::wstring& url, std::wstring& answer) {
     const std::wstring known = FoundUrl();
     if (!known.empty()) {
         return WithinBound(
-            [known, url, host](std::wstring& text) { return AskScriptAt(known, url, host, text); },
-            answer);
+            [known, url](std::wstring& text) { return AskScriptAt(known, url, text); }, answer);
     }
     if (settings.auto_detect && WithinBound(
-                                    [url, host](std::wstring& text) {
+                                    [url](std::wstring& text) {
                                         std::wstring detected;
-                                        return DetectProxyScriptUrl(detected) &&
-                                               AskScriptAt(detected, url, host, text);
+                                        return DetectScriptUrl(detected) &&
+                                               AskScriptAt(detected, url, text);
                                     },
                                     answer)) {
         return true;
     }
     const std::wstring configured = settings.script_url;
-    return !configured.empty() && WithinBound(
-                                      [configured, url, host](std::wstring& text) {
-                                          return AskScriptAt(configured, url, host, text);
-                                      },
-                                      answer);
+    return !configured.empty() &&
+           WithinBound(
+               [configured, url](std::wstring& text) { return AskScriptAt(configured, url, text); },
+               answer);
 }
 
 ProxyRoute FromAnswer(const std::wstring& answer) {
@@ -228,7 +199,7 @@ ProxyRoute FromAnswer(const std::wstring& answer) {
 
 }  // namespace
 
-ProxyRoute ChooseProxy(const std::wstring& host, int port, const std::wstring& path) {
+ProxyRoute ChooseProxy(const std::wstring& host, int port) {
     const ProxySettings& settings = Settings();
     if (settings.machine_proxy) {
         return Only(DefaultAccess());
@@ -236,7 +207,7 @@ ProxyRoute ChooseProxy(const std::wstring& host, int port, const std::wstring& p
     const bool hasScript = settings.auto_detect || !settings.script_url.empty();
     if (hasScript && !g_scriptUnavailable.load()) {
         std::wstring answer;
-        if (AskTheScript(settings, ScriptQueryUrl(host, port, path), host, answer)) {
+        if (AskTheScript(settings, ScriptQueryUrl(host, port), answer)) {
             return FromAnswer(answer);
         }
         g_scriptUnavailable.store(true);

@@ -21,10 +21,14 @@ struct ProxyRoute {
     bool from_script = false;
 };
 
-// Picks the ways for a request to https://host:port/path, as Windows' own components do: the
+// Picks the ways for a request to https://host:port/..., as Windows' own components do: the
 // machine's WinHTTP proxy when one is set; else the user's settings, a proxy script (found by
-// auto-detection, then the one at the configured URL, each step within its own few seconds)
-// asked about this very URL, then the user's manual proxy with its bypass list; else direct.
-// A script that cannot be had counts as none, and is not looked for again by this process.
+// auto-detection, then the one at the configured URL, each step within its own few seconds;
+// evaluated by WinHTTP's proxy service only) asked about https://host:port/, then the user's
+// manual proxy with its bypass list; else direct. The script found is asked again for later
+// requests; one that cannot be had counts as none, and is not looked for again by this process.
 // Never fails.
-ProxyRoute ChooseProxy(const std::wstring& host, int port, const std::wstring& path);
+ProxyRoute ChooseProxy(const std::wstring& host, int port);
+
+// How a download picks each request's ways: ChooseProxy, or a test's fixed route.
+using RouteChooser = ProxyRoute (*)(const std::wstring& host, int port);

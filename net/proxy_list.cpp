@@ -5,6 +5,8 @@
 namespace {
 
 constexpr int kDefaultHttpsPort = 443;
+// Each way that is down costs up to the download's time-out before the next is tried.
+constexpr std::size_t kMostWays = 8;
 
 bool IsBlank(wchar_t c) { return c == L' ' || c == L'\t' || c == L'\r' || c == L'\n'; }
 
@@ -48,12 +50,12 @@ std::vector<std::wstring> Words(const std::wstring& entry) {
 
 }  // namespace
 
-std::wstring ScriptQueryUrl(const std::wstring& host, int port, const std::wstring& path) {
+std::wstring ScriptQueryUrl(const std::wstring& host, int port) {
     std::wstring url = L"https://" + host;
     if (port != kDefaultHttpsPort) {
         url += L":" + std::to_wstring(port);
     }
-    return url + path;
+    return url + L"/";
 }
 
 std::vector<std::wstring> ParseProxyList(const std::wstring& answer) {
@@ -71,7 +73,7 @@ std::vector<std::wstring> ParseProxyList(const std::wstring& answer) {
         }
         if (SameWord(words[0], L"DIRECT")) {
             ways.emplace_back();
-            return ways;
+            break;
         }
         if (SameWord(words[0], L"PROXY") || SameWord(words[0], L"HTTP")) {
             if (words.size() == 2) {
@@ -84,6 +86,9 @@ std::vector<std::wstring> ParseProxyList(const std::wstring& answer) {
     }
     if (ways.empty()) {
         ways.emplace_back();
+    }
+    if (ways.size() > kMostWays) {
+        ways.resize(kMostWays);
     }
     return ways;
 }

@@ -19,19 +19,22 @@ halvex_install_packages cmake ninja-build python3 clang lld llvm clang-tidy \
 
 # Every HALVEX_ option of the GCC build, so both builds make the same program; those given
 # after them win: the tests use the GCC build's Wine prefix and certificates, and a test
-# server port of their own, since they run beside the GCC build's tests.
+# server port and proxy port of their own, since they run beside the GCC build's tests.
 mapfile -t options < <(sed -n 's/^\(HALVEX_[A-Za-z0-9_]*:[A-Z]*=.*\)$/-D\1/p' \
     "$build/CMakeCache.txt")
-port=$(halvex_cached_port "$clang" HALVEX_NET_TEST_PORT)
-if [ "$port" = "$(halvex_cached_port "$build" HALVEX_NET_TEST_PORT)" ]; then
-    port=$(halvex_cached_port /nonexistent HALVEX_NET_TEST_PORT)
-fi
+for var in HALVEX_NET_TEST_PORT HALVEX_NET_PROXY_PORT; do
+    port=$(halvex_cached_port "$clang" $var)
+    if [ "$port" = "$(halvex_cached_port "$build" $var)" ]; then
+        port=$(halvex_cached_port /nonexistent $var)
+    fi
+    options+=("-D$var:STRING=$port")
+done
 halvex_log "building with clang in $clang"
 cmake -S "$HALVEX_ROOT" -B "$clang" -G Ninja \
     -DCMAKE_TOOLCHAIN_FILE="$HALVEX_ROOT/cmake/clang-mingw-w64-x86_64.cmake" \
     -DCMAKE_BUILD_TYPE=Release -DCMAKE_EXPORT_COMPILE_COMMANDS=ON \
     "${options[@]}" -DHALVEX_WINE_BUILD_DIR="$build" -DHALVEX_TESTS_UNOPTIMISED=ON \
-    -DHALVEX_NET_TEST_PORT:STRING="$port" -DHALVEX_CLANG_BUILD_DIR= >/dev/null
+    -DHALVEX_CLANG_BUILD_DIR= >/dev/null
 
 # Only what the unit tests run (and the installer): the end-to-end helpers and the
 # benchmark programs stay GCC-only, which keeps this step short.

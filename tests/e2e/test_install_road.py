@@ -3,11 +3,12 @@
 import contextlib
 import ntpath
 import os
+import signal
 import time
 import unittest
 
-from harness import (SAVE_NAME, STANDIN_TITLE, SUPPORT_URL, UNPINNED_INSTALLER, EndToEndTest,
-                     standin_bytes, ui, wait_for, windows_path)
+from harness import (PREFIX, SAVE_NAME, STANDIN_TITLE, SUPPORT_URL, UNPINNED_INSTALLER,
+                     EndToEndTest, standin_bytes, ui, wait_for, windows_path, xdotool)
 
 RELEASE = "/halvex-nefo/release"
 EBWEBVIEW = "/halvex-nefo/ebwebview"
@@ -143,12 +144,52 @@ class FailureBoxTest(EndToEndTest):
                         self.assert_browser_opened(run, opened)
                 self.assert_nothing_left(run)
 
+    def test_desktop_shell_that_does_not_answer_does_not_hold_the_installer(self):
+        with self.vendor_server() as server:
+            server.route(EBWEBVIEW, body=NOT_A_PROGRAM)
+            with self.installer("shell-not-answering", installer=UNPINNED_INSTALLER) as run, \
+                    self.browser_recorder(run.browser_record):
+                box = run.message_box()
+                self.assertTrue(box and box["foreground"], "no box in front after a failed launch")
+                # No Wine program starts while the shell is stopped: the key goes through X.
+                with desktop_shell_stopped():
+                    xdotool("key", "Return")
+                    code = run.wait_exit(30)
+                self.assertEqual(code, 0, "the installer must close after the box")
+                self.assert_browser_opened(run, [SUPPORT_URL])
+
     def assert_browser_opened(self, run, expected):
         if expected:
             wait_for(lambda: len(run.browser_opened()) >= len(expected), 30)
         else:
             time.sleep(BROWSER_GRACE_SECONDS)
         self.assertEqual(run.browser_opened(), expected)
+
+
+@contextlib.contextmanager
+def desktop_shell_stopped():
+    """Stops the prefix's explorer.exe for the block: the desktop shell then takes calls and
+    never answers them."""
+    pids = []
+    for entry in os.listdir("/proc"):
+        try:
+            with open("/proc/%s/cmdline" % entry, "rb") as f:
+                command = f.read()
+            with open("/proc/%s/environ" % entry, "rb") as f:
+                environ = f.read().split(b"\0")
+        except (OSError, ValueError):
+            continue
+        if b"explorer.exe" in command and ("WINEPREFIX=" + PREFIX).encode() in environ:
+            pids.append(int(entry))
+    if not pids:
+        raise RuntimeError("no desktop shell (explorer.exe) in " + PREFIX)
+    for pid in pids:
+        os.kill(pid, signal.SIGSTOP)
+    try:
+        yield
+    finally:
+        for pid in pids:
+            os.kill(pid, signal.SIGCONT)
 
 
 if __name__ == "__main__":

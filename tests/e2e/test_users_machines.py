@@ -15,7 +15,6 @@ from vendor_server import VendorServer, pattern_bytes
 EBWEBVIEW = "/halvex-nefo/ebwebview"
 PROXY_SCRIPT = "/proxy.pac"
 RULE_SCRIPT = "/rule.pac"
-LIST_SCRIPT = "/list.pac"
 NOT_A_PROGRAM = b"this is a text file, not a program\r\n" * 64
 DOWNLOAD_FAILED = "下载失败，请检查网络连接或联系客服。"
 GLYPH_CENTRE = (535, 25)
@@ -117,17 +116,17 @@ class UserProxyTest(DownloadFailureTest):
             script_url = server.localhost_origin + PROXY_SCRIPT
             down = "127.0.0.1:%d" % free_port()
             server.route_proxy_script(PROXY_SCRIPT, proxy)
-            server.route_proxy_script(RULE_SCRIPT, proxy, rules='if (!shExpMatch(url, "%s/hal'
-                                      'vex-nefo/*")) return "DIRECT";' % server.localhost_origin)
-            server.route_proxy_script(LIST_SCRIPT, "%s; PROXY %s; DIRECT" % (down, proxy))
+            # The script is asked about the origin alone ("https://localhost:PORT/"): that goes
+            # direct, anything else to a proxy that is down.
+            server.route_proxy_script(RULE_SCRIPT, down, rules='if (shExpMatch(url, "%s/")) '
+                                      'return "DIRECT";' % server.localhost_origin)
             server.route(EBWEBVIEW, body=standin_bytes())
             origin = server.localhost_origin
             # (name, the user's settings, the machine's WinHTTP proxy, through the proxy)
             cases = (("direct", {}, None, False),
                      ("manual", {"proxy": proxy, "bypass": "*.halvex.test"}, None, True),
                      ("script", {"script_url": script_url}, None, True),
-                     ("script-url-rule", {"script_url": origin + RULE_SCRIPT}, None, True),
-                     ("script-list-first-down", {"script_url": origin + LIST_SCRIPT}, None, True),
+                     ("script-origin-direct", {"script_url": origin + RULE_SCRIPT}, None, False),
                      ("machine-first", {"proxy": down}, proxy, True))
             for name, settings, machine, through_proxy in cases:
                 with self.subTest(name), contextlib.ExitStack() as stack:

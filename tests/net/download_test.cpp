@@ -1,5 +1,8 @@
 #include <gtest/gtest.h>
 
+#include <windows.h>
+#include <winhttp.h>
+
 #include <cctype>
 #include <cstdint>
 #include <cstdlib>
@@ -135,6 +138,85 @@ TEST(FollowedRedirect, HttpsTargetIsFetched) {
     for (const LoggedRequest& request : requests) {
         EXPECT_EQ(request.user_agent, "HalvexInstaller/1.0");
     }
+}
+
+// -- the ways of a route -------------------------------------------------------------
+
+// Routes given as ChooseProxy makes them from a script's answer on Windows: Wine's WinHTTP keeps
+// only the first entry of an answer, so no script can stage a list here. The ways are real: the
+// tinyproxy the tests start, and a port of 127.0.0.1 where nothing listens.
+std::wstring TestProxy() {
+    const char* proxy = std::getenv("HALVEX_TEST_PROXY");
+    return Widen(proxy != nullptr ? proxy : "");
+}
+constexpr wchar_t kProxyThatIsDown[] = L"127.0.0.1:1";
+
+SessionProxy Through(const std::wstring& proxy) {
+    return SessionProxy{WINHTTP_ACCESS_TYPE_NAMED_PROXY, proxy, {}};
+}
+
+ProxyRoute DownThenProxy(const std::wstring&, int) {
+    return ProxyRoute{{Through(kProxyThatIsDown), Through(TestProxy())}, false};
+}
+
+ProxyRoute ProxyThenDown(const std::wstring&, int) {
+    return ProxyRoute{{Through(TestProxy()), Through(kProxyThatIsDown)}, false};
+}
+
+ProxyRoute ScriptSaysDirect(const std::wstring&, int) {
+    return ProxyRoute{{SessionProxy{WINHTTP_ACCESS_TYPE_NO_PROXY, {}, {}}}, true};
+}
+
+DownloadRun DownloadVia(const std::string& url, const std::string& tag, RouteChooser route) {
+    DownloadRun run;
+    run.tag = tag;
+    run.savePath = NewScratchFolder() + "setup.exe";
+    run.ok = DownloadFile(url, run.savePath, run.message, nullptr, nullptr, route);
+    return run;
+}
+
+TEST(Route, FirstWayDownSecondCarriesTheDownload) {
+    const std::string tag = UniqueTag();
+    const DownloadRun run =
+        DownloadVia(TestOrigin() + "/t/bytes/100000?id=" + tag, tag, DownThenProxy);
+    ASSERT_TRUE(run.ok) << run.message;
+    EXPECT_EQ(ReadWholeFile(run.savePath), PatternBytes(100000));
+    EXPECT_EQ(LoggedRequestsWith(tag).size(), 1u);
+}
+
+// The way after it is down: had the loop moved on, the message would be that way's failure.
+TEST(Route, AResponseThroughTheFirstWayIsTheAnswer) {
+    const std::string tag = UniqueTag();
+    const DownloadRun run =
+        DownloadVia(TestOrigin() + "/t/status/500?id=" + tag, tag, ProxyThenDown);
+    EXPECT_FALSE(run.ok);
+    EXPECT_EQ(run.message, "HTTP status not OK: 500");
+    EXPECT_FALSE(FileExists(run.savePath));
+    EXPECT_EQ(LoggedRequestsWith(tag).size(), 1u);
+}
+
+// While a script is in use this code follows redirects, each hop asked about: two, not three.
+TEST(Route, AThirdRedirectUnderAScriptFailsTheDownload) {
+    const std::string tag = UniqueTag();
+    std::string url = TestOrigin() + "/t/bytes/1000?id=" + tag;
+    for (int hop = 0; hop < 2; ++hop) {
+        url = TestOrigin() + RedirectPath(302, url);
+    }
+    const DownloadRun twice = DownloadVia(url, tag, ScriptSaysDirect);
+    ASSERT_TRUE(twice.ok) << twice.message;
+    EXPECT_EQ(ReadWholeFile(twice.savePath), PatternBytes(1000));
+    EXPECT_EQ(LoggedRequestsWith(tag).size(), 3u);
+
+    const std::string thrice = UniqueTag();
+    url = TestOrigin() + "/t/bytes/1000?id=" + thrice;
+    for (int hop = 0; hop < 3; ++hop) {
+        url = TestOrigin() + RedirectPath(302, url);
+    }
+    const DownloadRun run = DownloadVia(url, thrice, ScriptSaysDirect);
+    EXPECT_FALSE(run.ok);
+    EXPECT_EQ(run.message, "Too many redirects");
+    EXPECT_FALSE(FileExists(run.savePath));
+    EXPECT_EQ(LoggedRequestsWith(thrice).size(), 3u);
 }
 
 // -- bodies --------------------------------------------------------------------------
