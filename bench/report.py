@@ -191,7 +191,7 @@ def main():
               "Start-up: `startup_launcher`, from before `CreateProcessW` until the window shows "
               "its painting's colour at a point (1 ms polls), the worker downloading at 2 MiB/s; "
               "%d rounds of the programs in turn after a warm-up. Memory: the peak resident set "
-              "(`clock.py`), median of 3. Size: the stripped files." % runs, "",
+              "(`clock.py`), median of 3. Size: the stripped files." % (runs * 4), "",
               "| Figure | installer | installer before | minimal window, bare 8 KiB or floor |",
               "|---|---|---|---|", "| start-up to the first paint, median (range), ms | %s |" %
               " | ".join("%s (%s)" % (fmt(median(v), "%.1f"), "%.0f–%.0f" % (min(v), max(v))
