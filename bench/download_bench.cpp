@@ -75,16 +75,16 @@ int wmain(int argc, wchar_t** argv) {
         readBytes = 64 << 10;
     }
     if (readBytes == 0) {
-        std::fputs("usage: download_bench winhttp|winhttp-8k|wininet URL FILE [READ_BYTES]\n", stderr);
+        std::fputs("usage: download_bench winhttp|winhttp-8k|wininet URL FILE [READ_BYTES]\n",
+                   stderr);
         return 2;
     }
     const std::string url(argv[2], argv[2] + std::wcslen(argv[2]));
     const std::string savePath(argv[3], argv[3] + std::wcslen(argv[3]));
     std::uint64_t bytes = 0;
     std::string error;
-    const bool ok = mode == L"wininet"
-                        ? WinInetDownload(url, savePath, readBytes, bytes, error)
-                        : WinHttpDownload(url, savePath, readBytes, bytes, error);
+    const bool ok = mode == L"wininet" ? WinInetDownload(url, savePath, readBytes, bytes, error)
+                                       : WinHttpDownload(url, savePath, readBytes, bytes, error);
     std::printf("mode=%ls read_bytes=%lu ok=%d bytes=%llu error=%s\n", mode.c_str(), readBytes,
                 ok ? 1 : 0, static_cast<unsigned long long>(bytes), ok ? "-" : error.c_str());
     return ok ? 0 : 1;
