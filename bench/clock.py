@@ -1,52 +1,37 @@
 #!/usr/bin/env python3
-"""Runs one command as a whole process and prints one line of key=value pairs:
+"""clock.py [--trace] -- COMMAND...: runs one command as a whole process and prints wall_s
+(start to exit), cpu_s and maxrss_kib (its rusage: Wine runs a program in the process `wine`
+starts) and exit; with --trace also at_NAME_s: when the program made the calls that end its
+steps (MILESTONES), read from Wine's relay trace of those calls alone (the prefix's
+RelayInclude)."""
 
-    clock.py [--trace] [--stamp FILE] -- COMMAND...
+import os, re, subprocess, sys, threading, time  # noqa: E401
 
-wall_s      from just before the command starts to its exit
-cpu_s       user and system CPU time of the process and of the children it waited for
-maxrss_kib  its peak resident memory (Wine runs a program in the process `wine` starts)
-at_launch_s from the start to the moment (seconds since 1970) that the setup stand-in
-            (launch_stamp) wrote into FILE; absent when it never ran
---trace     also at_NAME_s: the moments at which the program made the calls that end its
-            steps (MILESTONES), read from Wine's relay trace of those calls alone as it
-            arrives. The prefix must name them in HKCU\\Software\\Wine\\Debug, RelayInclude
-            (RELAY_INCLUDE); nothing is added to the program.
-"""
-
-import os
-import re
-import subprocess
-import sys
-import threading
-import time
-
-# Each milestone: the n-th relay line of a call, "Call" as it is entered or "Ret" as it
-# returns, whose text matches. The download session's WinHttpOpen is told apart by its user
-# agent, the full bar by PBM_SETPOS (0x402) with 100 (0x64); the version gate asks twice. The
-# window's creation ends with the return of the outermost CreateWindowExW (the bar's nests).
+# Each milestone: the n-th relay line of a call (named first, then more of its line), "Call"
+# as it is entered or "Ret" as it returns. The download session's WinHttpOpen is told apart by
+# its user agent, the full bar by PBM_SETPOS (0x402) with 100 (0x64); the version gate asks
+# twice. The window's creation ends with the outermost CreateWindowExW (the bar's nests).
 MILESTONES = (
-    ("entry", "Call", r"\.SetDefaultDllDirectories\(", 1),
-    ("registration_start", "Call", r"\.SHGetFolderPathW\(", 1),
-    ("window_created", "Ret", r"\.CreateWindowExW\(", "outermost"),
-    ("window_up", "Ret", r"\.UpdateWindow\(", 1),
-    ("version_gate", "Ret", r"\.VerifyVersionInfoW\(", 2),
-    ("winhttp_load", "Call", r"\.LoadLibrary(Ex)?[AW]\(.*winhttp", 1),
-    ("proxy_start", "Call", r"\.WinHttpGetDefaultProxyConfiguration\(", 1),
-    ("session_open", "Call", r"\.WinHttpOpen\([0-9a-f]+ L\"(HalvexInstaller|HalvexBench)", 1),
-    ("connected", "Ret", r"\.connect\(", 1),
-    ("request_sent", "Ret", r"\.WinHttpSendRequest\(", 1),
-    ("first_byte", "Ret", r"\.WinHttpReceiveResponse\(", 1),
-    ("last_byte", "Call", r"\.SendMessageW\([0-9A-Fa-f]+,00000402,00000064,", 1),
-    ("launch_call", "Call", r"\.CreateProcessW\(", 1),
+    ("entry", "Call", "SetDefaultDllDirectories", "", 1),
+    ("registration_start", "Call", "SHGetFolderPathW", "", 1),
+    ("window_created", "Ret", "CreateWindowExW", "", "outermost"),
+    ("window_up", "Ret", "UpdateWindow", "", 1),
+    ("version_gate", "Ret", "VerifyVersionInfoW", "", 2),
+    ("winhttp_load", "Call", "LoadLibrary(?:Ex)?[AW]", ".*winhttp", 1),
+    ("proxy_start", "Call", "WinHttpGetDefaultProxyConfiguration", "", 1),
+    ("session_open", "Call", "WinHttpOpen", '[0-9a-f]+ L"(?:HalvexInstaller|HalvexBench)', 1),
+    ("connected", "Ret", "connect", "", 1),
+    ("request_sent", "Ret", "WinHttpSendRequest", "", 1),
+    ("first_byte", "Ret", "WinHttpReceiveResponse", "", 1),
+    ("last_byte", "Call", "SendMessageW", "[0-9A-Fa-f]+,00000402,00000064,", 1),
+    ("launch_call", "Call", "CreateProcessW", "", 1),
 )
-RELAY_INCLUDE = ";".join((
-    "SetDefaultDllDirectories", "SHGetFolderPathW", "CreateWindowExW", "UpdateWindow",
-    "VerifyVersionInfoW", "LoadLibraryA", "LoadLibraryW", "LoadLibraryExA", "LoadLibraryExW",
-    "WinHttpGetDefaultProxyConfiguration", "WinHttpOpen", "connect", "WinHttpSendRequest",
-    "WinHttpReceiveResponse", "SendMessageW", "CreateProcessW"))
+PATTERNS = [(name, kind, re.compile(r"\.%s\(%s" % (call, more)), which)
+            for name, kind, call, more, which in MILESTONES]
+RELAY_INCLUDE = ";".join([m[2] for m in MILESTONES if "(" not in m[2]] +
+                         ["LoadLibraryA", "LoadLibraryW", "LoadLibraryExA", "LoadLibraryExW"])
 # The steps of a traced run as the user waits through them, for the report: (name, from, to)
-# as moments ("start": the process's start, "launch": the setup program's, "end": the exit).
+# as moments ("start": the process's start, "end": its exit).
 STEPS = (
     ("process start to the entry point: Wine, image, DLLs, runtime", "start", "entry"),
     ("entry to the registration: common controls, class, picture, window, bar, worker start",
@@ -61,8 +46,8 @@ STEPS = (
     ("response head (first byte)", "request_sent", "first_byte"),
     ("body", "first_byte", "last_byte"),
     ("after the last byte, to the launch call", "last_byte", "launch_call"),
-    ("launch: CreateProcessW to the setup program's start", "launch_call", "launch"),
-    ("the setup program's run, its deletion, the close and the exit", "launch", "end"))
+    ("the setup program's launch and run, its deletion, the close and the exit", "launch_call",
+     "end"))
 WINDOW_STEPS = (
     ("window thread: registration", "registration_start", "window_created"),
     ("window thread: window created to shown and painted", "window_created", "window_up"))
@@ -74,7 +59,7 @@ BARE_STEPS = (
     ("bare: body, then the exit", "first_byte", "end"))
 # "0020:0024:Call user32.CreateWindowExW(...) ret=...": process, thread, call or return.
 RELAY_LINE = re.compile(r"^([0-9a-f]+):([0-9a-f]+):(Call|Ret) +[\w.]+\(")
-FIRST_CALL = re.compile(MILESTONES[0][2] + "|" + MILESTONES[7][2])
+FIRST_CALL = re.compile(PATTERNS[0][2].pattern + "|" + PATTERNS[7][2].pattern)
 
 
 def read_trace(stream, start, moments):
@@ -93,8 +78,8 @@ def read_trace(stream, start, moments):
             process = pid
         if pid != process:
             continue
-        for name, wanted, pattern, which in MILESTONES:
-            if not re.search(pattern, line):
+        for name, wanted, pattern, which in PATTERNS:
+            if not pattern.search(line):
                 continue
             if which == "outermost":
                 depth[thread] = depth.get(thread, 0) + (1 if kind == "Call" else -1)
@@ -109,32 +94,26 @@ def read_trace(stream, start, moments):
 def main():
     args = sys.argv[1:]
     trace = "--trace" in args[:args.index("--")]
-    stamp = args[args.index("--stamp") + 1] if "--stamp" in args[:args.index("--")] else None
     command = args[args.index("--") + 1:]
-    if stamp and os.path.exists(stamp):
-        os.remove(stamp)
     env = dict(os.environ)
     if trace:
         env["WINEDEBUG"] = "-all,+pid,+relay"
-    start, start_monotonic = time.time(), time.monotonic()
+    start = time.monotonic()
     child = subprocess.Popen(command, stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL,
                              stderr=subprocess.PIPE if trace else None, env=env)
     moments = {}
     reader = threading.Thread(target=read_trace, daemon=True,
-                              args=(child.stderr, start_monotonic, moments)) if trace else None
+                              args=(child.stderr, start, moments)) if trace else None
     if reader:
         reader.start()
     _, status, usage = os.wait4(child.pid, 0)
-    fields = ["wall_s=%.3f" % (time.time() - start),
+    fields = ["wall_s=%.3f" % (time.monotonic() - start),
               "cpu_s=%.3f" % (usage.ru_utime + usage.ru_stime),
               "maxrss_kib=%d" % usage.ru_maxrss, "exit=%d" % os.waitstatus_to_exitcode(status)]
-    if stamp and os.path.exists(stamp):
-        with open(stamp) as f:
-            fields.append("at_launch_s=%.3f" % (float(f.read().strip()) - start))
     if reader:
         # The program's own children may keep the pipe open; what they trace comes later.
         reader.join(5)
-        fields += ["at_%s_s=%.4f" % (name, moments[name]) for name, _, _, _ in MILESTONES
+        fields += ["at_%s_s=%.4f" % (name, moments[name]) for name, _, _, _ in PATTERNS
                    if name in moments]
     print(" ".join(fields))
     return 0

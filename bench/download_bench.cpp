@@ -12,8 +12,7 @@
 #include <cwchar>
 #include <string>
 
-#include "bench/body_file.h"
-#include "bench/wininet_loop.h"
+#include "bench/bare_loop.h"
 #include "net/url.h"
 #include "net/winhttp_handle.h"
 

@@ -9,9 +9,7 @@ from clock import BARE_STEPS, STEPS, WINDOW_STEPS
 
 ROOT = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
 LINKS = ("loopback", "paced")
-INSTALLERS = ("installer", "installer-before")
 PROGRAMS = (("installer", "installer, to its exit after the setup program"),
-            ("installer-before", "installer before (HALVEX_BENCH_BEFORE)"),
             ("winhttp-8k", "bare WinHTTP, 8 KiB reads (the baseline)"), ("winhttp",
             "bare WinHTTP, 1 MiB reads"), ("wininet", "bare WinINet, 64 KiB reads"))
 # The figures of the page before, for goals it has no row of with this detail.
@@ -87,13 +85,13 @@ def main():
         return (r["user"] + r["system"]) / (mib / 100) if r else None
 
     startup = {p: [float(r["paint_ms"]) for r in lines_of(out, "startup-" + p) if r["ok"] == "1"]
-               for p in INSTALLERS + ("floor",)}
+               for p in ("installer", "floor")}
     paint = {p: median(v) for p, v in startup.items()}
     memory = {(s, p): median([int(r["maxrss_kib"]) / 1024 for r in
                               lines_of(out, "memory-%s-%s" % (s, p))])
-              for s in (1, mib) for p in INSTALLERS + ("winhttp-8k",)}
+              for s in (1, mib) for p in ("installer", "winhttp-8k")}
     grown = {p: None if None in (memory[(1, p)], memory[(mib, p)]) else
-             memory[(mib, p)] - memory[(1, p)] for p in INSTALLERS + ("winhttp-8k",)}
+             memory[(mib, p)] - memory[(1, p)] for p in ("installer", "winhttp-8k")}
     size = {n: os.path.getsize(os.path.join(build, "bin", n + ".exe"))
             for n in ("halvex-installer", "size_floor")}
     bitmap = os.path.getsize(os.path.join(ROOT, "res", "background.bmp")) - 14
@@ -148,7 +146,7 @@ def main():
               "## Whole process", "",
               "hyperfine (records: `hyperfine-LINK.json`), %d runs of each command after a "
               "warm-up, `sync` before each: the installer until it ends after its setup program "
-              "(`launch_stamp`, %d MiB, exits at once), the bare loops until they exit. Median "
+              "(`setup_standin`, %d MiB, exits at once), the bare loops until they exit. Median "
               "and range in s; CPU (user and system, mean) per 100 MiB." % (runs, mib), "",
               "| Program | loopback | range | CPU / 100 MiB | paced at 40 MiB/s | range | "
               "CPU / 100 MiB |", "|---|---|---|---|---|---|---|"]
@@ -192,14 +190,14 @@ def main():
               "its painting's colour at a point (1 ms polls), the worker downloading at 2 MiB/s; "
               "%d rounds of the programs in turn after a warm-up. Memory: the peak resident set "
               "(`clock.py`), median of 3. Size: the stripped files." % (runs * 4), "",
-              "| Figure | installer | installer before | minimal window, bare 8 KiB or floor |",
-              "|---|---|---|---|", "| start-up to the first paint, median (range), ms | %s |" %
+              "| Figure | installer | minimal window, bare 8 KiB or floor |",
+              "|---|---|---|", "| start-up to the first paint, median (range), ms | %s |" %
               " | ".join("%s (%s)" % (fmt(median(v), "%.1f"), "%.0f–%.0f" % (min(v), max(v))
                                       if v else "-") for v in startup.values())]
     for s in (1, mib):
         lines.append("| peak memory, %d MiB setup program, MiB | %s |" % (s, " | ".join(
-            fmt(memory[(s, p)]) for p in INSTALLERS + ("winhttp-8k",))))
-    lines += ["| size, bytes (the installer's bitmap: %d) | %d | - | %d |" % (
+            fmt(memory[(s, p)]) for p in ("installer", "winhttp-8k"))))
+    lines += ["| size, bytes (the installer's bitmap: %d) | %d | %d |" % (
         bitmap, size["halvex-installer"], size["size_floor"]), ""]
     draw_chart(os.path.join(pages, "results.png"), chart_goals, mine, bare, stamp)
     with open(page, "w") as f:

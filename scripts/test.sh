@@ -16,7 +16,8 @@ clang_build=""
 [ $# -eq 0 ] && clang_build="$build/clang"
 
 # The end-to-end tests run the real installer against a stand-in server on 127.0.0.1,
-# so the test build compiles that origin in; the port is picked once and then kept. It is
+# so the test build compiles that origin in; the port is picked once and then kept. (The test
+# programs and GoogleTest are built unoptimised, in half the time; the product is not.) It is
 # named "localhost": Wine checks the host against the certificate's DNS names only.
 # It also pins the test publisher by name and by two keys (the second to move to), and is
 # signed by it, like a release. The end-to-end tests' second stream gets installers that
@@ -33,7 +34,7 @@ halvex_build "$build" -DHALVEX_BUILD_TESTS=ON -DHALVEX_E2E_PORT:STRING="$e2e_por
     -DHALVEX_SETUP_PUBLISHER="Halvex Test Publisher" \
     -DHALVEX_SETUP_PUBLISHER_KEYS="$(halvex_spki_sha256 "$signing/publisher.crt");$(halvex_spki_sha256 "$signing/second.crt")" \
     -DHALVEX_SIGN_CERT="$signing/publisher.crt" -DHALVEX_SIGN_KEY="$signing/publisher.key" \
-    -DHALVEX_CLANG_BUILD_DIR="$clang_build"
+    -DHALVEX_CLANG_BUILD_DIR="$clang_build" -DHALVEX_TESTS_UNOPTIMISED=ON
 
 # The end-to-end tests run in two streams, each with a prefix and a display of its own
 # (tests/e2e/harness.py), so they change the user's settings, profile and drive C, and take
@@ -73,6 +74,6 @@ done
 
 halvex_log "running the tests"
 cd "$build"
-# Two more jobs than cores: the end-to-end streams mostly wait on windows, and the clang
-# build and the reproducibility check, which take turns, on compilers.
-ctest --output-on-failure --timeout 600 -j "$(($(nproc) + 2))" "$@"
+# Three more jobs than cores: the two end-to-end streams mostly wait on windows, and the
+# clang check and the reproducibility check, which start with them, on each other.
+ctest --output-on-failure --timeout 600 -j "$(($(nproc) + 3))" "$@"
