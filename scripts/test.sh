@@ -16,8 +16,7 @@ clang_build=""
 [ $# -eq 0 ] && clang_build="$build/clang"
 
 # The end-to-end tests run the real installer against a stand-in server on 127.0.0.1,
-# so the test build compiles that origin in; the port is picked once and then kept. (The test
-# programs and GoogleTest are built unoptimised, in half the time; the product is not.) It is
+# so the test build compiles that origin in; the port is picked once and then kept. It is
 # named "localhost": Wine checks the host against the certificate's DNS names only.
 # It also pins the test publisher by name and by two keys (the second to move to), and is
 # signed by it, like a release. The end-to-end tests' second stream gets installers that
@@ -34,7 +33,7 @@ halvex_build "$build" -DHALVEX_BUILD_TESTS=ON -DHALVEX_E2E_PORT:STRING="$e2e_por
     -DHALVEX_SETUP_PUBLISHER="Halvex Test Publisher" \
     -DHALVEX_SETUP_PUBLISHER_KEYS="$(halvex_spki_sha256 "$signing/publisher.crt");$(halvex_spki_sha256 "$signing/second.crt")" \
     -DHALVEX_SIGN_CERT="$signing/publisher.crt" -DHALVEX_SIGN_KEY="$signing/publisher.key" \
-    -DHALVEX_CLANG_BUILD_DIR="$clang_build" -DHALVEX_TESTS_UNOPTIMISED=ON
+    -DHALVEX_CLANG_BUILD_DIR="$clang_build"
 
 # The end-to-end tests run in two streams, each with a prefix and a display of its own
 # (tests/e2e/harness.py), so they change the user's settings, profile and drive C, and take
