@@ -1,10 +1,7 @@
 // The least a program must do to show the installer's kind of window: register a class,
 // create a 560 x 310 pop-up, centre and show it, paint it once (one solid colour) and run
-// the message loop. The start-up benchmark compares the installer with it. It times its own
-// steps like startup_steps does, and writes them down only after its first paint.
+// the message loop. The start-up benchmark compares the installer with it.
 #include <windows.h>
-
-#include "bench/step_clock.h"
 
 namespace {
 
@@ -35,34 +32,25 @@ LRESULT CALLBACK FloorWndProc(HWND window, UINT message, WPARAM wParam, LPARAM l
 }  // namespace
 
 int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int showCommand) {
-    const double loadMs = StepClock::MillisecondsSinceCreation();
-    StepClock clock;
     WNDCLASSW windowClass{};
     windowClass.lpfnWndProc = FloorWndProc;
     windowClass.hInstance = instance;
     windowClass.hCursor = LoadCursorW(nullptr, IDC_ARROW);
     windowClass.lpszClassName = kClassName;
-    clock.Step("cursor");
     if (RegisterClassW(&windowClass) == 0) {
         return 1;
     }
-    clock.Step("class");
     const HWND window =
         CreateWindowExW(0, kClassName, L"Halvex start-up floor", WS_POPUP, CW_USEDEFAULT,
                         CW_USEDEFAULT, kWidth, kHeight, nullptr, nullptr, instance, nullptr);
     if (window == nullptr) {
         return 1;
     }
-    clock.Step("create_window");
     (void)SetWindowPos(window, nullptr, (GetSystemMetrics(SM_CXSCREEN) - kWidth) / 2,
                        (GetSystemMetrics(SM_CYSCREEN) - kHeight) / 2, 0, 0,
                        SWP_NOZORDER | SWP_NOSIZE);
-    clock.Step("centre");
     (void)ShowWindow(window, showCommand);
-    clock.Step("show");
     (void)UpdateWindow(window);
-    clock.Step("first_paint");
-    clock.Report(loadMs);
     MSG message{};
     while (GetMessageW(&message, nullptr, 0, 0) > 0) {
         (void)TranslateMessage(&message);

@@ -1,12 +1,11 @@
 // Measures how long a program takes from process creation to the first paint of its window,
 // the same way for any program, from outside it:
-//   startup_launcher CLASS X Y RRGGBB TIMEOUT_MS PROGRAM.exe [LINGER_MS]
+//   startup_launcher CLASS X Y RRGGBB TIMEOUT_MS PROGRAM.exe
 // The clock starts right before CreateProcessW. The window counts as shown once a window of
 // CLASS owned by the new process is visible, and as painted once the screen pixel at (X, Y)
 // inside that window has the colour RRGGBB (what the program's painting puts there). The
-// program and everything it started are then ended through their job, LINGER_MS (default 0)
-// later: time for a program to note what it measured itself. Prints one line of key=value
-// pairs.
+// program and everything it started are then ended through their job. Prints one line of
+// key=value pairs.
 #include <windows.h>
 
 #include <cstdio>
@@ -62,9 +61,8 @@ UniqueHandle MakeKillingJob() {
 }  // namespace
 
 int wmain(int argc, wchar_t** argv) {
-    if (argc != 7 && argc != 8) {
-        std::fputs("usage: startup_launcher CLASS X Y RRGGBB TIMEOUT_MS PROGRAM.exe [LINGER_MS]\n",
-                   stderr);
+    if (argc != 7) {
+        std::fputs("usage: startup_launcher CLASS X Y RRGGBB TIMEOUT_MS PROGRAM.exe\n", stderr);
         return 2;
     }
     const wchar_t* className = argv[1];
@@ -74,7 +72,6 @@ int wmain(int argc, wchar_t** argv) {
     const COLORREF expected = RGB((rgb >> 16) & 0xFF, (rgb >> 8) & 0xFF, rgb & 0xFF);
     const double timeoutMs = static_cast<double>(std::wcstoul(argv[5], nullptr, 10));
     std::wstring commandLine = L"\"" + std::wstring(argv[6]) + L"\"";
-    const DWORD lingerMs = argc == 8 ? std::wcstoul(argv[7], nullptr, 10) : 0;
 
     const UniqueHandle job = MakeKillingJob();
     const UniqueScreenDc screen(GetDC(nullptr));
@@ -118,9 +115,6 @@ int wmain(int argc, wchar_t** argv) {
         Sleep(1);
     }
 
-    if (paintMs >= 0 && lingerMs > 0) {
-        (void)WaitForSingleObject(process.get(), lingerMs);
-    }
     (void)TerminateJobObject(job.get(), 0);
     (void)WaitForSingleObject(process.get(), kExitWaitMs);
     std::printf("ok=%d visible_ms=%.3f paint_ms=%.3f\n", paintMs >= 0 ? 1 : 0, visibleMs, paintMs);

@@ -1,10 +1,8 @@
-#include "bench/wininet_loop.h"
+#include "bench/bare_loop.h"
 
 #include <wininet.h>
 
 #include <memory>
-
-#include "bench/body_file.h"
 
 namespace {
 

@@ -10,8 +10,8 @@ mkdir -p "$build"
 halvex_install_packages "${HALVEX_PACKAGES[@]}"
 
 # A full run also builds with clang and LLD, runs clang-tidy and runs the clang build's unit
-# tests among the others; ctest arguments mean an iteration on some tests, which leaves all
-# three out.
+# tests, as tests of the same ctest run (they start with the end-to-end streams); ctest
+# arguments mean an iteration on some tests, which leaves all three out.
 clang_build=""
 [ $# -eq 0 ] && clang_build="$build/clang"
 
@@ -19,38 +19,53 @@ clang_build=""
 # so the test build compiles that origin in; the port is picked once and then kept. It is
 # named "localhost": Wine checks the host against the certificate's DNS names only.
 # It also pins the test publisher by name and by two keys (the second to move to), and is
-# signed by it, like a release.
+# signed by it, like a release. The end-to-end tests' second stream gets installers that
+# fetch from a port of its own.
 e2e_port=$(halvex_cached_port "$build" HALVEX_E2E_PORT)
+e2e_port_b=$(halvex_cached_port "$build" HALVEX_E2E_PORT_B)
 halvex_make_certs "$build"
 signing="$build/certs/signing"
 halvex_log "building in $build"
 halvex_build "$build" -DHALVEX_BUILD_TESTS=ON -DHALVEX_E2E_PORT:STRING="$e2e_port" \
+    -DHALVEX_E2E_PORT_B:STRING="$e2e_port_b" \
     -DHALVEX_DOWNLOAD_ORIGIN="https://localhost:$e2e_port" \
     -DHALVEX_SUPPORT_URL="https://support.halvex.test" \
     -DHALVEX_SETUP_PUBLISHER="Halvex Test Publisher" \
     -DHALVEX_SETUP_PUBLISHER_KEYS="$(halvex_spki_sha256 "$signing/publisher.crt");$(halvex_spki_sha256 "$signing/second.crt")" \
     -DHALVEX_SIGN_CERT="$signing/publisher.crt" -DHALVEX_SIGN_KEY="$signing/publisher.key" \
     -DHALVEX_CLANG_BUILD_DIR="$clang_build"
-[ -z "$clang_build" ] || "$HALVEX_ROOT/scripts/clang-check.sh" "$build"
 
-# The end-to-end tests have a prefix and a display of their own (tests/e2e/harness.py), so
-# they change the user's settings, profile and drive C, and take screenshots, beside the
-# unit tests, which use the build's own prefix and display.
+# The end-to-end tests run in two streams, each with a prefix and a display of its own
+# (tests/e2e/harness.py), so they change the user's settings, profile and drive C, and take
+# screenshots, beside each other and beside the unit tests, which use the build's own prefix
+# and display. The second stream's prefix starts as a copy of the first's.
 cleanup() {
     local prefix
-    for prefix in wineprefix wineprefix-e2e; do
+    for prefix in wineprefix wineprefix-e2e wineprefix-e2e-b; do
         halvex_wine_env "$build" "$prefix"
         halvex_stop_wineserver
     done
     halvex_stop_xvfb "$build"
     halvex_stop_xvfb "$build" xvfb-e2e
+    halvex_stop_xvfb "$build" xvfb-e2e-b
 }
 trap cleanup EXIT
 export HALVEX_PRIVATE_DISPLAY=1
+halvex_start_xvfb "$build" 1920x1080x24 xvfb-e2e-b
+export HALVEX_E2E_DISPLAY_B=$DISPLAY
 halvex_start_xvfb "$build" 1920x1080x24 xvfb-e2e
 export HALVEX_E2E_DISPLAY=$DISPLAY
 halvex_start_xvfb "$build" 1920x1080x24
-for prefix in wineprefix-e2e wineprefix; do
+halvex_wine_env "$build" wineprefix-e2e
+halvex_prepare_prefix "$build"
+if [ ! -f "$build/wineprefix-e2e-b/.halvex-ready" ]; then
+    halvex_log "copying the Wine prefix wineprefix-e2e to wineprefix-e2e-b"
+    # Once its server has ended, everything the prefix holds is on disk.
+    wineserver -w
+    rm -rf "$build/wineprefix-e2e-b"
+    cp -a "$build/wineprefix-e2e" "$build/wineprefix-e2e-b"
+fi
+for prefix in wineprefix-e2e wineprefix-e2e-b wineprefix; do
     halvex_wine_env "$build" "$prefix"
     halvex_prepare_prefix "$build"
     halvex_start_wineserver "$build"
@@ -58,6 +73,6 @@ done
 
 halvex_log "running the tests"
 cd "$build"
-# One more job than cores: the end-to-end tests mostly wait on windows, and the
-# reproducibility check takes two slots.
-ctest --output-on-failure --timeout 600 -j "$(($(nproc) + 1))" "$@"
+# Two more jobs than cores: the end-to-end streams mostly wait on windows, and the clang
+# build and the reproducibility check, which take turns, on compilers.
+ctest --output-on-failure --timeout 600 -j "$(($(nproc) + 2))" "$@"

@@ -1,5 +1,6 @@
 // A seconds-long run of each benchmark program on a small body from the fixture server:
-// they must download the right bytes and report figures that make sense. No speed is judged.
+// the bare loops must download the right bytes, the launcher see a window painted. No speed
+// is judged.
 #include <windows.h>
 
 #include <gtest/gtest.h>
@@ -16,7 +17,6 @@ namespace {
 
 constexpr DWORD kBoundMs = 120000;
 constexpr std::size_t kBodyBytes = 1 << 20;
-constexpr std::size_t kPieceBytes = 8192;
 
 struct ProgramRun {
     DWORD exitCode = STILL_ACTIVE;
@@ -108,28 +108,24 @@ class BenchSmokeTest : public ::testing::Test {
     const std::string savePath_ = NewScratchFolder() + "body.bin";
 };
 
-TEST_F(BenchSmokeTest, EveryDownloadClientFetchesTheWholeBody) {
-    for (const wchar_t* mode : {L"installer", L"winhttp", L"winhttp-8k", L"wininet"}) {
+TEST_F(BenchSmokeTest, EveryBareLoopFetchesTheWholeBody) {
+    for (const wchar_t* mode : {L"winhttp", L"winhttp-8k", L"wininet"}) {
         SCOPED_TRACE(Narrow(mode));
         const ProgramRun run = Download(mode);
         EXPECT_EQ(run.exitCode, 0u);
         EXPECT_EQ(Text(run, "ok"), "1") << Text(run, "error");
         EXPECT_EQ(Number(run, "bytes"), static_cast<double>(kBodyBytes));
-        EXPECT_GT(Number(run, "seconds"), 0);
-        EXPECT_GT(Number(run, "peak_ws"), 0);
         EXPECT_TRUE(ReadWholeFile(savePath_) == PatternBytes(kBodyBytes));
     }
 }
 
-TEST_F(BenchSmokeTest, ProgressCountsShowWhatTheSinkSent) {
-    const ProgramRun run = Download(L"installer");
-    // WinHTTP may hand over less than a full piece, never more.
-    EXPECT_GE(Number(run, "reports"), static_cast<double>(kBodyBytes / kPieceBytes));
-    EXPECT_GE(Number(run, "paints"), 1);
-    EXPECT_GE(Number(run, "tail_s"), 0);
-    // One position per percentage step at most, the first report included.
-    EXPECT_GE(Number(run, "setpos"), 1);
-    EXPECT_LE(Number(run, "setpos"), 101);
+// hyperfine takes a run that exits 0 for one that fetched the file.
+TEST_F(BenchSmokeTest, AFailedDownloadExitsNonZero) {
+    const ProgramRun run = RunProgram(
+        Tool(L"download_bench.exe"),
+        L"winhttp-8k " + Widen(TestOrigin() + "/t/status/404") + L" \"" + Widen(savePath_) + L"\"");
+    EXPECT_EQ(run.exitCode, 1u);
+    EXPECT_EQ(Text(run, "ok"), "0");
 }
 
 TEST_F(BenchSmokeTest, LauncherSeesTheMinimalWindowShownAndPainted) {
@@ -142,26 +138,6 @@ TEST_F(BenchSmokeTest, LauncherSeesTheMinimalWindowShownAndPainted) {
     EXPECT_GE(Number(run, "paint_ms"), Number(run, "visible_ms"));
 }
 
-// The installer's start-up made step by step: painted like the installer (the empty bar is
-// white) and every step timed. Without its worker: the test build's installer downloads
-// from the end-to-end tests' server, which those tests, running alongside, count requests on.
-TEST_F(BenchSmokeTest, StartupStepsPaintLikeTheInstallerAndTimeEveryStep) {
-    const std::string report = NewScratchFolder() + "steps.txt";
-    ASSERT_TRUE(SetEnvironmentVariableW(L"HALVEX_STEPS_REPORT", Widen(report).c_str()));
-    ASSERT_TRUE(SetEnvironmentVariableW(L"HALVEX_STEPS_WITHOUT_WORKER", L"1"));
-    const ProgramRun run =
-        RunProgram(Tool(L"startup_launcher.exe"), L"HalvexInstaller 280 305 FFFFFF 60000 \"" +
-                                                      Tool(L"startup_steps.exe") + L"\" 2000");
-    (void)SetEnvironmentVariableW(L"HALVEX_STEPS_WITHOUT_WORKER", nullptr);
-    (void)SetEnvironmentVariableW(L"HALVEX_STEPS_REPORT", nullptr);
-
-    EXPECT_EQ(Text(run, "ok"), "1");
-    const std::string steps = ReadWholeFile(report);
-    for (const char* key : {"load_ms=", "common_controls_ms=", "register_ms=", "first_paint_ms="}) {
-        EXPECT_NE(steps.find(key), std::string::npos) << key << " missing from: " << steps;
-    }
-}
-
 TEST_F(BenchSmokeTest, LauncherGivesUpOnAColourTheWindowNeverShows) {
     const ProgramRun run =
         RunProgram(Tool(L"startup_launcher.exe"), L"HalvexStartupFloor 150 120 010203 3000 \"" +
@@ -170,44 +146,6 @@ TEST_F(BenchSmokeTest, LauncherGivesUpOnAColourTheWindowNeverShows) {
     EXPECT_EQ(Text(run, "ok"), "0");
     // The program was ended with its job, so no window of it is left behind.
     EXPECT_EQ(FindWindowW(L"HalvexStartupFloor", nullptr), nullptr);
-}
-
-// A build with no pin checks nothing; with one, an unsigned file is refused.
-TEST_F(BenchSmokeTest, SignatureModeMakesTheWorkersCheck) {
-    const std::string file = NewScratchFolder() + "unsigned.exe";
-    WriteWholeFile(file, PatternBytes(kBodyBytes));
-    const struct {
-        const wchar_t* publisher;
-        const char* ok;
-    } cases[] = {{L"", "1"}, {L" \"Halvex Test Publisher\"", "0"}};
-    for (const auto& c : cases) {
-        const ProgramRun run = RunProgram(Tool(L"download_bench.exe"),
-                                          L"signature \"" + Widen(file) + L"\"" + c.publisher);
-        EXPECT_EQ(Text(run, "ok"), c.ok) << Narrow(c.publisher);
-        EXPECT_EQ(Number(run, "bytes"), static_cast<double>(kBodyBytes));
-    }
-}
-
-// The paced benchmark's setup program: the time it writes lies between its start and its end.
-TEST_F(BenchSmokeTest, LaunchStampNotesWhenItStarted) {
-    const std::string stamp = NewScratchFolder() + "stamp.txt";
-    ASSERT_TRUE(SetEnvironmentVariableW(L"HALVEX_LAUNCH_STAMP", Widen(stamp).c_str()));
-    FILETIME before{};
-    GetSystemTimeAsFileTime(&before);
-    const ProgramRun run = RunProgram(Tool(L"launch_stamp.exe"), L"");
-    FILETIME after{};
-    GetSystemTimeAsFileTime(&after);
-    (void)SetEnvironmentVariableW(L"HALVEX_LAUNCH_STAMP", nullptr);
-
-    EXPECT_EQ(run.exitCode, 0u);
-    const auto unixSeconds = [](const FILETIME& time) {
-        const ULONGLONG ticks =
-            (static_cast<ULONGLONG>(time.dwHighDateTime) << 32) | time.dwLowDateTime;
-        return static_cast<double>(ticks - 116444736000000000ull) / 1e7;
-    };
-    const double started = std::strtod(ReadWholeFile(stamp).c_str(), nullptr);
-    EXPECT_GE(started, unixSeconds(before) - 0.001);
-    EXPECT_LE(started, unixSeconds(after) + 0.001);
 }
 
 TEST_F(BenchSmokeTest, SizeFloorReallyMatchesUrls) {

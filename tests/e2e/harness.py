@@ -4,7 +4,10 @@ The tests get their places from the environment that tests/e2e/CMakeLists.txt se
 HALVEX_E2E_BUILD (the build folder, with bin/ and the tests' own prefix wineprefix-e2e/),
 HALVEX_E2E_SOURCE (the source tree), HALVEX_E2E_PORT (the port compiled into the installer),
 HALVEX_E2E_SUPPORT_URL, and HALVEX_E2E_DISPLAY (scripts/test.sh gives them a display of their
-own) or else DISPLAY. Every wait is bounded, and everything started here is ended by its pid.
+own) or else DISPLAY. HALVEX_E2E_STREAM ("-b" for the second of the two streams scripts/test.sh
+runs side by side) gives the prefix, the display (HALVEX_E2E_DISPLAY_B), the run folders and the
+installers (bin/e2e-b) their stream's. Every wait is bounded, and everything started here is
+ended by its pid.
 """
 
 import contextlib
@@ -31,16 +34,18 @@ SUPPORT_URL = os.environ["HALVEX_E2E_SUPPORT_URL"]
 BIN = os.path.join(BUILD, "bin")
 # Apart from the unit tests' prefix, so that these tests may change the user's settings,
 # profile and drive C while those run.
-PREFIX_NAME = "wineprefix-e2e"
+STREAM = os.environ.get("HALVEX_E2E_STREAM", "")
+PREFIX_NAME = "wineprefix-e2e" + STREAM
 PREFIX = os.path.join(BUILD, PREFIX_NAME)
 CERT = os.path.join(BUILD, "certs", "server.pem")
-INSTALLER = os.path.join(BIN, "halvex-installer.exe")
+INSTALLERS = os.path.join(BIN, "e2e" + STREAM) if STREAM else BIN
+INSTALLER = os.path.join(INSTALLERS, "halvex-installer.exe")
 # The same installer built without the publisher pin: it runs unsigned setup programs.
-UNPINNED_INSTALLER = os.path.join(BIN, "unpinned", "halvex-installer.exe")
+UNPINNED_INSTALLER = os.path.join(INSTALLERS, "unpinned", "halvex-installer.exe")
 STANDIN = os.path.join(BIN, "halvex-nefo-standin.exe")
 UI_DRIVER = os.path.join(BIN, "ui_driver.exe")
 RECORDER = os.path.join(BIN, "https_recorder.exe")
-RUNS = os.path.join(BUILD, "e2e-runs")
+RUNS = os.path.join(BUILD, "e2e-runs" + STREAM)
 SIGNING = os.path.join(BUILD, "certs", "signing")
 
 MAIN_CLASS = "HalvexInstaller"
@@ -61,7 +66,8 @@ def _wine_environment():
     out = subprocess.run(["bash", "-c", script, "env", SOURCE, BUILD, PREFIX_NAME], check=True,
                          capture_output=True, timeout=30).stdout
     env = dict(item.split("=", 1) for item in out.decode().split("\0") if "=" in item)
-    env["DISPLAY"] = os.environ.get("HALVEX_E2E_DISPLAY") or env.get("DISPLAY", "")
+    env["DISPLAY"] = (os.environ.get("HALVEX_E2E_DISPLAY" + STREAM.upper().replace("-", "_"))
+                      or env.get("DISPLAY", ""))
     if not env.get("DISPLAY"):
         raise RuntimeError("DISPLAY is not set; scripts/test.sh provides one")
     return env

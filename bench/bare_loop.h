@@ -1,7 +1,7 @@
 #pragma once
 
-// The end both bare loops share: each piece their reader hands over is written straight to
-// the save file, no hashing, no callback.
+// What the bare loops share: each piece their reader hands over is written straight to the
+// save file, no hashing, no callback.
 
 #include <windows.h>
 
@@ -44,3 +44,9 @@ bool WriteBodyToFile(const std::string& savePath, DWORD readBytes, ReadPiece rea
         bytes += delivered;
     }
 }
+
+// The engine that installer builders' download pages use, bare: WinINet with the user's
+// preconfigured proxy settings, reads of readBytes written straight to savePath, no
+// hashing and no callback. Counts the body bytes; on failure names the step in error.
+bool WinInetDownload(const std::string& url, const std::string& savePath, DWORD readBytes,
+                     std::uint64_t& bytes, std::string& error);
