@@ -23,24 +23,37 @@ if [ ! -f "$key/signer.crt" ]; then
         2>/dev/null
 fi
 
-exes=()
-for side in a b; do
-    dir="$base/repro-$side"
-    halvex_log "building halvex-installer.exe from $commit in $dir"
+# Each side builds in its own folder; the two run side by side, as the check ends the test run.
+build_side() {
+    local dir=$1
     rm -rf "$dir"
     mkdir -p "$dir/src"
     git -C "$HALVEX_ROOT" archive "$commit" | tar -x -C "$dir/src"
-    if ! { cmake -S "$dir/src" -B "$dir/build" -G Ninja \
+    cmake -S "$dir/src" -B "$dir/build" -G Ninja \
         -DCMAKE_TOOLCHAIN_FILE="$dir/src/cmake/mingw-w64-x86_64.cmake" \
         -DCMAKE_BUILD_TYPE=Release -DHALVEX_BUILD_TESTS=OFF \
         -DHALVEX_SETUP_PUBLISHER="Halvex Reproducibility Check" \
         -DHALVEX_SIGN_CERT="$key/signer.crt" -DHALVEX_SIGN_KEY="$key/signer.key" &&
-        cmake --build "$dir/build" --target halvex-installer; } >"$dir/build.log" 2>&1; then
-        tail -n 30 "$dir/build.log" >&2
-        echo "error: the build in $dir failed" >&2
+        cmake --build "$dir/build" --target halvex-installer -- -j1
+}
+
+exes=()
+pids=()
+for side in a b; do
+    dir="$base/repro-$side"
+    halvex_log "building halvex-installer.exe from $commit in $dir"
+    mkdir -p "$dir"
+    build_side "$dir" >"$base/repro-$side.log" 2>&1 &
+    pids+=($!)
+    exes+=("$dir/build/bin/halvex-installer.exe")
+done
+for i in 0 1; do
+    if ! wait "${pids[$i]}"; then
+        side=$([ "$i" -eq 0 ] && echo a || echo b)
+        tail -n 30 "$base/repro-$side.log" >&2
+        echo "error: the build in $base/repro-$side failed" >&2
         exit 1
     fi
-    exes+=("$dir/build/bin/halvex-installer.exe")
 done
 
 sha256sum "${exes[@]}"
