@@ -38,7 +38,7 @@ halvex_build "$build" -DHALVEX_BUILD_TESTS=ON -DHALVEX_E2E_PORT:STRING="$e2e_por
 # The end-to-end tests run in two streams, each with a prefix and a display of its own
 # (tests/e2e/harness.py), so they change the user's settings, profile and drive C, and take
 # screenshots, beside each other and beside the unit tests, which use the build's own prefix
-# and display. The second stream's prefix starts as a copy of the first's.
+# and display.
 cleanup() {
     local prefix
     for prefix in wineprefix wineprefix-e2e wineprefix-e2e-b; do
@@ -58,13 +58,15 @@ export HALVEX_E2E_DISPLAY=$DISPLAY
 halvex_start_xvfb "$build" 1920x1080x24
 halvex_wine_env "$build" wineprefix-e2e
 halvex_prepare_prefix "$build"
-if [ ! -f "$build/wineprefix-e2e-b/.halvex-ready" ]; then
-    halvex_log "copying the Wine prefix wineprefix-e2e to wineprefix-e2e-b"
+# The other two prefixes are made the same way, so they start as copies of it.
+for prefix in wineprefix-e2e-b wineprefix; do
+    [ -f "$build/$prefix/.halvex-ready" ] && continue
+    halvex_log "copying the Wine prefix wineprefix-e2e to $prefix"
     # Once its server has ended, everything the prefix holds is on disk.
     wineserver -w
-    rm -rf "$build/wineprefix-e2e-b"
-    cp -a "$build/wineprefix-e2e" "$build/wineprefix-e2e-b"
-fi
+    rm -rf "${build:?}/$prefix"
+    cp -a "$build/wineprefix-e2e" "$build/$prefix"
+done
 for prefix in wineprefix-e2e wineprefix-e2e-b wineprefix; do
     halvex_wine_env "$build" "$prefix"
     halvex_prepare_prefix "$build"
