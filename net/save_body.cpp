@@ -3,6 +3,7 @@
 #include <cstdint>
 #include <utility>
 
+#include "common/delete_on_close.h"
 #include "net/download_failure.h"
 
 namespace {
@@ -71,15 +72,6 @@ bool WriteAll(HANDLE file, const std::uint8_t* data, DWORD size) {
 }
 
 bool CloseWriter(UniqueHandle& writer) { return CloseHandle(writer.release()) != FALSE; }
-
-// While the disposition is set, the file goes when its last handle closes, however the
-// process ends; cleared, it stays.
-bool SetDeleteOnClose(HANDLE file, bool deleteOnClose) {
-    FILE_DISPOSITION_INFO disposition{};
-    disposition.DeleteFile = deleteOnClose ? TRUE : FALSE;
-    return SetFileInformationByHandle(file, FileDispositionInfo, &disposition,
-                                      sizeof(disposition)) != FALSE;
-}
 
 }  // namespace
 

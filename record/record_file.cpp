@@ -10,6 +10,7 @@
 #include <utility>
 #include <vector>
 
+#include "common/delete_on_close.h"
 #include "common/unique_handle.h"
 #include "record/entry_open.h"
 #include "record/record_folder.h"
@@ -82,9 +83,7 @@ class TemporaryFile {
     TemporaryFile& operator=(const TemporaryFile&) = delete;
     ~TemporaryFile() {
         if (file_ && !consumed_) {
-            FILE_DISPOSITION_INFO disposition{TRUE};
-            (void)SetFileInformationByHandle(file_.get(), FileDispositionInfo, &disposition,
-                                             sizeof(disposition));
+            (void)SetDeleteOnClose(file_.get(), true);
         }
     }
     HANDLE get() const { return file_.get(); }
