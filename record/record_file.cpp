@@ -12,6 +12,7 @@
 
 #include "common/delete_on_close.h"
 #include "common/unique_handle.h"
+#include "common/write_all.h"
 #include "record/entry_open.h"
 #include "record/record_folder.h"
 
@@ -35,20 +36,6 @@ bool IsPlainRecordFile(HANDLE file, HANDLE folder) {
            !standard.Directory && standard.NumberOfLinks == 1 &&
            standard.EndOfFile.QuadPart <= kMaxRecordBytes &&
            IsEntryOf(FinalPathOf(file), FinalPathOf(folder), kRecordName);
-}
-
-bool WriteAll(HANDLE file, const std::string& bytes) {
-    constexpr size_t kMaxChunk = 1u << 30;
-    size_t offset = 0;
-    while (offset < bytes.size()) {
-        const DWORD chunk = static_cast<DWORD>(std::min(bytes.size() - offset, kMaxChunk));
-        DWORD written = 0;
-        if (!WriteFile(file, bytes.data() + offset, chunk, &written, nullptr) || written == 0) {
-            return false;
-        }
-        offset += written;
-    }
-    return true;
 }
 
 // Renames the file over the record, naming the target relative to the held folder. Through
@@ -152,8 +139,8 @@ void WriteRecordBytes(HANDLE folder, const std::string& bytes) {
     if (!temporary.get()) {
         return;
     }
-    if (WriteAll(temporary.get(), bytes) && FlushFileBuffers(temporary.get()) &&
-        ReplaceRecordWith(temporary.get(), folder)) {
+    if (WriteAll(temporary.get(), bytes.data(), bytes.size()) &&
+        FlushFileBuffers(temporary.get()) && ReplaceRecordWith(temporary.get(), folder)) {
         temporary.MarkConsumed();
     }
 }
