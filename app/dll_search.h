@@ -1,5 +1,6 @@
 #pragma once
 
 // The installer runs elevated, usually from Downloads: never resolve a DLL from there.
-// Called first thing, before any delay-loaded DLL is needed.
+// Called at start-up right after EnforceRedirectionTrust (which loads no DLL), before any
+// delay-loaded DLL is needed.
 void LimitDllSearchToSystem32();

@@ -10,10 +10,7 @@
 
 namespace {
 
-struct MemoryDcDeleter {
-    void operator()(HDC dc) const { (void)DeleteDC(dc); }
-};
-using UniqueMemoryDc = std::unique_ptr<std::remove_pointer_t<HDC>, MemoryDcDeleter>;
+using UniqueMemoryDc = std::unique_ptr<std::remove_pointer_t<HDC>, Closer<DeleteDC>>;
 
 // Pairs BeginPaint with EndPaint.
 class PaintScope {

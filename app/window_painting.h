@@ -5,13 +5,12 @@
 #include <memory>
 #include <type_traits>
 
+#include "common/closer.h"
+
 inline constexpr int kWindowWidth = 560;
 inline constexpr int kWindowHeight = 310;
 
-struct GdiObjectDeleter {
-    void operator()(HGDIOBJ object) const { (void)DeleteObject(object); }
-};
-using UniqueBitmap = std::unique_ptr<std::remove_pointer_t<HBITMAP>, GdiObjectDeleter>;
+using UniqueBitmap = std::unique_ptr<std::remove_pointer_t<HBITMAP>, Closer<DeleteObject>>;
 
 // Creates the window's progress bar (id 1001, range 0-100, white, in the bar colour).
 HWND CreateProgressBar(HWND window, HINSTANCE instance);

@@ -4,15 +4,10 @@
 
 #include <memory>
 
-// Memory that Windows allocates with LocalAlloc, or GlobalAlloc, for the caller to free.
-struct LocalFreer {
-    void operator()(void* memory) const { (void)LocalFree(memory); }
-};
-template <typename T>
-using UniqueLocal = std::unique_ptr<T, LocalFreer>;
+#include "common/closer.h"
 
-struct GlobalFreer {
-    void operator()(void* memory) const { (void)GlobalFree(memory); }
-};
+// Memory that Windows allocates with LocalAlloc, or GlobalAlloc, for the caller to free.
 template <typename T>
-using UniqueGlobal = std::unique_ptr<T, GlobalFreer>;
+using UniqueLocal = std::unique_ptr<T, Closer<LocalFree>>;
+template <typename T>
+using UniqueGlobal = std::unique_ptr<T, Closer<GlobalFree>>;

@@ -8,6 +8,8 @@
 #include <utility>
 #include <vector>
 
+#include "common/closer.h"
+
 namespace {
 
 // Owner Administrators; full control for SYSTEM and Administrators, inherited by what is
@@ -51,10 +53,7 @@ void RemoveLater(const std::wstring& path) {
     (void)MoveFileExW(path.c_str(), nullptr, MOVEFILE_DELAY_UNTIL_REBOOT);
 }
 
-struct SearchCloser {
-    void operator()(HANDLE search) const { (void)FindClose(search); }
-};
-using UniqueSearch = std::unique_ptr<void, SearchCloser>;
+using UniqueSearch = std::unique_ptr<void, Closer<FindClose>>;
 
 // Removes what the folder holds and returns the real folders found inside; a link is removed
 // as a link, and what it points to is never entered.

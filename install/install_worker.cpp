@@ -4,6 +4,7 @@
 #include <string>
 
 #include "app/progress_sink.h"
+#include "common/closer.h"
 #include "common/unique_handle.h"
 #include "generated/vendor_urls.h"
 #include "install/clean_room.h"
@@ -46,17 +47,14 @@ bool ToUtf8(const std::wstring& wide, std::string& narrow) {
                                nullptr) == bytes;
 }
 
-struct EnvironmentStringsFreer {
-    void operator()(wchar_t* strings) const { (void)FreeEnvironmentStringsW(strings); }
-};
-
 // Starts the setup program by its full path, in its own folder, with no arguments, and
 // waits for it without limit. Its TEMP and TMP are a folder inside that one, made with the
 // folder's protection, not the user's %TEMP%: every unelevated process of the user can write
 // there, and setup programs unpack libraries to their temporary folder and load them.
 bool RunSetupProgram(const std::wstring& launchName, const std::wstring& folder) {
     const std::wstring temp = folder + L"\\tmp";
-    const std::unique_ptr<wchar_t, EnvironmentStringsFreer> inherited(GetEnvironmentStringsW());
+    const std::unique_ptr<wchar_t, Closer<FreeEnvironmentStringsW>> inherited(
+        GetEnvironmentStringsW());
     if (!inherited || !CreateDirectoryW(temp.c_str(), nullptr)) {
         return false;
     }

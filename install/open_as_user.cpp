@@ -16,6 +16,7 @@
 #include <string>
 
 #include "common/bounded_call.h"
+#include "common/closer.h"
 
 namespace {
 
@@ -28,10 +29,7 @@ struct ComReleaser {
 template <typename T>
 using ComPtr = std::unique_ptr<T, ComReleaser>;
 
-struct BstrFreer {
-    void operator()(BSTR text) const { SysFreeString(text); }
-};
-using UniqueBstr = std::unique_ptr<OLECHAR, BstrFreer>;
+using UniqueBstr = std::unique_ptr<OLECHAR, Closer<SysFreeString>>;
 
 // COM for this thread for as long as the object lives. Every call that succeeds, S_FALSE (the
 // thread had it already) as well as S_OK, is balanced by CoUninitialize; a failed one is not.

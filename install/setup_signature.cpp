@@ -15,6 +15,7 @@
 #include <vector>
 
 #include "common/bounded_call.h"
+#include "common/closer.h"
 #include "common/local_memory.h"
 
 namespace {
@@ -33,10 +34,7 @@ struct TrustStateCloser {
 };
 using TrustState = std::unique_ptr<WINTRUST_DATA, TrustStateCloser>;
 
-struct ChainCloser {
-    void operator()(PCCERT_CHAIN_CONTEXT chain) const { CertFreeCertificateChain(chain); }
-};
-using UniqueChain = std::unique_ptr<const CERT_CHAIN_CONTEXT, ChainCloser>;
+using UniqueChain = std::unique_ptr<const CERT_CHAIN_CONTEXT, Closer<CertFreeCertificateChain>>;
 
 // The subject's one common name; empty when it has none or several. Windows' display name
 // would fall back to the organisational unit, the organisation or an e-mail address.

@@ -7,6 +7,8 @@
 #include <memory>
 #include <string>
 
+#include "common/closer.h"
+
 namespace {
 
 // Fixed on purpose: neither the system drive nor the reported program-files
@@ -20,10 +22,7 @@ constexpr const wchar_t* kMarkerFiles[] = {
     L"msedgewebview2.exe",
 };
 
-struct FindCloser {
-    void operator()(HANDLE search) const { (void)FindClose(search); }
-};
-using UniqueFind = std::unique_ptr<void, FindCloser>;
+using UniqueFind = std::unique_ptr<void, Closer<FindClose>>;
 
 bool IsDotEntry(const wchar_t* name) {
     return std::wcscmp(name, L".") == 0 || std::wcscmp(name, L"..") == 0;

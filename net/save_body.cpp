@@ -4,6 +4,7 @@
 #include <utility>
 
 #include "common/delete_on_close.h"
+#include "common/write_all.h"
 #include "net/download_failure.h"
 
 namespace {
@@ -64,11 +65,6 @@ bool WidenFileName(const std::string& name, std::wstring& wide) {
     wide.resize(static_cast<std::size_t>(units));
     return MultiByteToWideChar(CP_UTF8, MB_ERR_INVALID_CHARS, name.data(),
                                static_cast<int>(name.size()), &wide[0], units) == units;
-}
-
-bool WriteAll(HANDLE file, const std::uint8_t* data, DWORD size) {
-    DWORD written = 0;
-    return WriteFile(file, data, size, &written, nullptr) && written == size;
 }
 
 bool CloseWriter(UniqueHandle& writer) { return CloseHandle(writer.release()) != FALSE; }

@@ -5,8 +5,7 @@
 
 #include <memory>
 
+#include "common/closer.h"
+
 // One owner per WinHTTP handle (session, connection or request).
-struct InternetCloser {
-    void operator()(HINTERNET handle) const { (void)WinHttpCloseHandle(handle); }
-};
-using UniqueInternet = std::unique_ptr<void, InternetCloser>;
+using UniqueInternet = std::unique_ptr<void, Closer<WinHttpCloseHandle>>;

@@ -12,7 +12,8 @@
 
 #include "common/delete_on_close.h"
 #include "common/unique_handle.h"
-#include "record/entry_open.h"
+#include "common/write_all.h"
+#include "record/open_in_folder.h"
 #include "record/record_folder.h"
 
 namespace {
@@ -34,21 +35,7 @@ bool IsPlainRecordFile(HANDLE file, HANDLE folder) {
     return (tag.FileAttributes & (FILE_ATTRIBUTE_REPARSE_POINT | FILE_ATTRIBUTE_DIRECTORY)) == 0 &&
            !standard.Directory && standard.NumberOfLinks == 1 &&
            standard.EndOfFile.QuadPart <= kMaxRecordBytes &&
-           IsEntryOf(FinalPathOf(file), FinalPathOf(folder), kRecordName);
-}
-
-bool WriteAll(HANDLE file, const std::string& bytes) {
-    constexpr size_t kMaxChunk = 1u << 30;
-    size_t offset = 0;
-    while (offset < bytes.size()) {
-        const DWORD chunk = static_cast<DWORD>(std::min(bytes.size() - offset, kMaxChunk));
-        DWORD written = 0;
-        if (!WriteFile(file, bytes.data() + offset, chunk, &written, nullptr) || written == 0) {
-            return false;
-        }
-        offset += written;
-    }
-    return true;
+           IsPathOfChild(FinalPathOf(file), FinalPathOf(folder), kRecordName);
 }
 
 // Renames the file over the record, naming the target relative to the held folder. Through
@@ -99,8 +86,8 @@ class TemporaryFile {
 std::optional<std::string> ReadRecordBytes(HANDLE folder) {
     DWORD error = ERROR_SUCCESS;
     const UniqueHandle file =
-        OpenEntry(folder, kRecordName, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, FILE_OPEN,
-                  FILE_NON_DIRECTORY_FILE, &error);
+        OpenInFolder(folder, kRecordName, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                     FILE_OPEN, FILE_NON_DIRECTORY_FILE, &error);
     if (!file) {
         return error == ERROR_FILE_NOT_FOUND ? std::optional<std::string>(std::string())
                                              : std::nullopt;
@@ -145,15 +132,15 @@ void WriteRecordBytes(HANDLE folder, const std::string& bytes) {
     if (name.empty()) {
         return;
     }
-    // Created new, so an entry that already has the name is never opened. Plain attributes,
+    // Created new, so a file or folder that already has the name is never opened. Plain attributes,
     // since the replaced file takes them over.
-    TemporaryFile temporary(OpenEntry(folder, name.c_str(), GENERIC_WRITE | DELETE, 0, FILE_CREATE,
-                                      FILE_NON_DIRECTORY_FILE));
+    TemporaryFile temporary(OpenInFolder(folder, name.c_str(), GENERIC_WRITE | DELETE, 0,
+                                         FILE_CREATE, FILE_NON_DIRECTORY_FILE));
     if (!temporary.get()) {
         return;
     }
-    if (WriteAll(temporary.get(), bytes) && FlushFileBuffers(temporary.get()) &&
-        ReplaceRecordWith(temporary.get(), folder)) {
+    if (WriteAll(temporary.get(), bytes.data(), bytes.size()) &&
+        FlushFileBuffers(temporary.get()) && ReplaceRecordWith(temporary.get(), folder)) {
         temporary.MarkConsumed();
     }
 }

@@ -6,7 +6,7 @@
 #include <string>
 #include <string_view>
 
-#include "record/entry_open.h"
+#include "record/open_in_folder.h"
 
 namespace {
 
@@ -40,7 +40,7 @@ std::wstring FinalPathOf(HANDLE handle) {
     }
 }
 
-bool IsEntryOf(std::wstring_view path, std::wstring_view folder, std::wstring_view name) {
+bool IsPathOfChild(std::wstring_view path, std::wstring_view folder, std::wstring_view name) {
     if (folder.empty()) {
         return false;
     }
@@ -65,10 +65,10 @@ UniqueHandle OpenRecordFolder(const std::wstring& profile) {
     // Created or opened in one step without following a reparse point, and held without
     // delete sharing, so the folder checked below is the one used until the handle closes.
     UniqueHandle folder =
-        OpenEntry(profileFolder.get(), kFolderName, FILE_READ_ATTRIBUTES | FILE_WRITE_ATTRIBUTES,
-                  FILE_SHARE_READ | FILE_SHARE_WRITE, FILE_OPEN_IF, FILE_DIRECTORY_FILE);
+        OpenInFolder(profileFolder.get(), kFolderName, FILE_READ_ATTRIBUTES | FILE_WRITE_ATTRIBUTES,
+                     FILE_SHARE_READ | FILE_SHARE_WRITE, FILE_OPEN_IF, FILE_DIRECTORY_FILE);
     if (!folder || !IsPlainFolder(folder.get()) ||
-        !IsEntryOf(FinalPathOf(folder.get()), FinalPathOf(profileFolder.get()), kFolderName)) {
+        !IsPathOfChild(FinalPathOf(folder.get()), FinalPathOf(profileFolder.get()), kFolderName)) {
         return {};
     }
     FILE_BASIC_INFO basic{};

@@ -14,6 +14,6 @@ UniqueHandle OpenRecordFolder(const std::wstring& profile);
 // The normalised final path of an open file or folder; empty when Windows cannot tell.
 std::wstring FinalPathOf(HANDLE handle);
 
-// Whether `path` names exactly the entry `name` of the folder `folder`, both final paths.
+// Whether `path` names exactly the child `name` of the folder `folder`, both final paths.
 // Case does not matter, as for the file system's own names.
-bool IsEntryOf(std::wstring_view path, std::wstring_view folder, std::wstring_view name);
+bool IsPathOfChild(std::wstring_view path, std::wstring_view folder, std::wstring_view name);

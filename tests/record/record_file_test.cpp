@@ -144,7 +144,7 @@ TEST(TemporaryRecordName, IsNewEachTimeAndStaysInTheFolder) {
     }
 }
 
-TEST(RecordFolderPath, OnlyTheNamedEntryOfThatVeryFolderMatches) {
+TEST(RecordFolderPath, OnlyTheNamedChildOfThatVeryFolderMatches) {
     const wchar_t kProfile[] = L"\\Device\\HarddiskVolume2\\Users\\ann";
     const struct {
         const wchar_t* path;
@@ -160,9 +160,9 @@ TEST(RecordFolderPath, OnlyTheNamedEntryOfThatVeryFolderMatches) {
         {L"", false},
     };
     for (const auto& c : cases) {
-        EXPECT_EQ(IsEntryOf(c.path, kProfile, L".halvex"), c.expected) << c.path;
+        EXPECT_EQ(IsPathOfChild(c.path, kProfile, L".halvex"), c.expected) << c.path;
     }
-    EXPECT_FALSE(IsEntryOf(L"\\.halvex", L"", L".halvex")) << "a folder whose path is unknown";
+    EXPECT_FALSE(IsPathOfChild(L"\\.halvex", L"", L".halvex")) << "a folder whose path is unknown";
 }
 
 }  // namespace
