@@ -25,6 +25,9 @@ else()
     find_package(GTest CONFIG REQUIRED)
 endif()
 
+# Debian's interpreter, the one its python3-pil and python3-cryptography are installed for.
+set(HALVEX_PYTHON /usr/bin/python3)
+
 # Ports of the two stand-in vendor servers: one shared by the downloader tests, one
 # compiled into the installer for the end-to-end runs. Picked free at first configure.
 function(halvex_pick_port var)

@@ -68,15 +68,12 @@ i % 251):
                                    C (default 302) whose Location is exactly N characters:
                                    S (default http), "://localhost/", then "a" padding
 
-As a program:
+As a program (tools/background.sh starts it so for the downloader tests):
 
-    python3 tools/vendor_server.py --port N --cert server.pem [--key KEY] [--log FILE]
-        [--pidfile FILE] [--background] [--serve PATH=FILE ...] [--pace BYTES_PER_SEC]
-    python3 tools/vendor_server.py --stop PIDFILE
+    python3 tools/vendor_server.py --port N --cert server.pem [--log FILE] [--serve PATH=FILE ...]
 
---background returns once the server listens, leaving it running detached (its pid in
---pidfile); --stop ends the server named by a pid file. Each request is logged as one JSON line
-{"path", "method", "user_agent", "time"} to --log, flushed before the response is sent.
+Each request is logged as one JSON line {"path", "method", "user_agent", "time"} to --log,
+flushed before the response is sent.
 """
 
 import argparse
@@ -322,7 +319,7 @@ class VendorServer:
         self._context.load_cert_chain(certfile, keyfile)
         self._address = (host, port)
         self._log_path = log_path
-        self._lock = threading.Lock()
+        self._lock = threading.Condition()
         self._requests = []
         self._routes = {}
         self._resume = threading.Event()
@@ -388,15 +385,15 @@ class VendorServer:
             return [dict(r) for r in self._requests]
 
     def requests_for(self, path):
-        return [r for r in self.requests if r["path"].split("?", 1)[0] == path]
+        with self._lock:
+            return [dict(r) for r in self._requests_for(path)]
+
+    def _requests_for(self, path):
+        return [r for r in self._requests if r["path"].split("?", 1)[0] == path]
 
     def wait_for_requests(self, path, count, timeout):
-        deadline = time.monotonic() + timeout
-        while len(self.requests_for(path)) < count:
-            if time.monotonic() >= deadline:
-                return False
-            time.sleep(0.05)
-        return True
+        with self._lock:
+            return self._lock.wait_for(lambda: len(self._requests_for(path)) >= count, timeout)
 
     def route(self, path, **behaviour):
         b = _behaviour(**behaviour)
@@ -433,84 +430,28 @@ class VendorServer:
         entry = {"path": path, "method": method, "user_agent": user_agent, "time": time.time()}
         with self._lock:
             self._requests.append(entry)
+            self._lock.notify_all()
             if self._log is not None:
                 self._log.write(json.dumps(entry) + "\n")
                 self._log.flush()
 
 
-def _stop(pidfile):
-    """Ends the server whose pid the file names, if that process is still this server."""
-    try:
-        with open(pidfile) as f:
-            pid = int(f.read().strip())
-    except (OSError, ValueError):
-        return 0
-    try:
-        with open("/proc/%d/cmdline" % pid, "rb") as f:
-            alive = b"vendor_server" in f.read()
-    except OSError:
-        alive = False
-    if alive:
-        os.kill(pid, signal.SIGTERM)
-        deadline = time.monotonic() + 10
-        while time.monotonic() < deadline and os.path.exists("/proc/%d" % pid):
-            time.sleep(0.05)
-    os.remove(pidfile)
-    return 0
-
-
-def _write_pidfile(pidfile, pid):
-    if pidfile:
-        with open(pidfile + ".tmp", "w") as f:
-            f.write("%d\n" % pid)
-        os.replace(pidfile + ".tmp", pidfile)
-
-
 def main(argv):
     parser = argparse.ArgumentParser(description="Stand-in vendor HTTPS download server")
     parser.add_argument("--port", type=int, default=0)
-    parser.add_argument("--cert")
-    parser.add_argument("--key")
+    parser.add_argument("--cert", required=True)
     parser.add_argument("--log")
-    parser.add_argument("--pidfile")
-    parser.add_argument("--background", action="store_true")
     parser.add_argument("--serve", action="append", default=[], metavar="PATH=FILE")
-    parser.add_argument("--pace", type=int, help="bytes per second for --serve bodies")
-    parser.add_argument("--stop", metavar="PIDFILE")
     args = parser.parse_args(argv)
-    if args.stop:
-        return _stop(args.stop)
-    if not args.cert:
-        parser.error("--cert is required")
-
-    if args.pidfile:
-        _stop(args.pidfile)  # a server left over from an interrupted run holds the port
     if args.log:
         os.makedirs(os.path.dirname(os.path.abspath(args.log)), exist_ok=True)
         open(args.log, "w").close()
-    server = VendorServer(port=args.port, certfile=args.cert, keyfile=args.key,
-                          log_path=args.log).listen()
+    server = VendorServer(port=args.port, certfile=args.cert, log_path=args.log).listen()
     for item in args.serve:
         path, sep, filename = item.partition("=")
         if not sep or not path.startswith("/"):
             parser.error("--serve wants PATH=FILE, got " + item)
-        server.route(path, file=os.path.abspath(filename), pace=args.pace)
-
-    if args.background:
-        sys.stdout.flush()
-        child = os.fork()
-        if child > 0:
-            _write_pidfile(args.pidfile, child)
-            print("vendor server listening on %s" % server.origin, flush=True)
-            return 0
-        os.setsid()
-        null = os.open(os.devnull, os.O_RDWR)
-        for fd in (0, 1, 2):
-            os.dup2(null, fd)
-        os.close(null)
-    else:
-        _write_pidfile(args.pidfile, os.getpid())
-        print("vendor server listening on %s" % server.origin, flush=True)
+        server.route(path, file=os.path.abspath(filename))
     signal.signal(signal.SIGTERM, lambda *_: sys.exit(0))
     try:
         server.serve_forever()

@@ -7,20 +7,15 @@ import signal
 import time
 import unittest
 
-from harness import (PREFIX, SAVE_NAME, STANDIN_TITLE, SUPPORT_URL, UNPINNED_INSTALLER,
+from harness import (DOWNLOAD_FAILED, EBWEBVIEW, GLYPH_CENTRE, NOT_A_PROGRAM, PREFIX, RELEASE,
+                     SAVE_NAME, STANDIN_TITLE, SUPPORT_URL, UNPINNED_INSTALLER, USER_AGENT,
                      EndToEndTest, standin_bytes, ui, wait_for, windows_path, xdotool)
 
-RELEASE = "/halvex-nefo/release"
-EBWEBVIEW = "/halvex-nefo/ebwebview"
-USER_AGENT = "HalvexInstaller/1.0"
 SUPPORT_CAPTION = "系统提示"
-DOWNLOAD_FAILED = "下载失败，请检查网络连接或联系客服。"
 LAUNCH_FAILED = "安装程序启动失败，请检查安装包或联系客服。"
-NOT_A_PROGRAM = b"this is a text file, not a program\r\n" * 64
 OK, CANCEL = 1, 2
 # Time given to a wrongly opened support page to show up before its absence counts.
 BROWSER_GRACE_SECONDS = 3
-GLYPH_CENTRE = (535, 25)
 
 
 class SuccessfulInstallTest(EndToEndTest):
