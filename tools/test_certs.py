@@ -85,11 +85,9 @@ def _write(path, *parts):
                                            serialization.NoEncryption()))
 
 
-def _load(folder, name):
-    with open(os.path.join(folder, name + ".pem"), "rb") as f:
-        cert = x509.load_pem_x509_certificate(f.read())
-    with open(os.path.join(folder, name + ".key"), "rb") as f:
-        return cert, serialization.load_pem_private_key(f.read(), None)
+def _key(path):
+    with open(path, "rb") as f:
+        return serialization.load_pem_private_key(f.read(), None)
 
 
 def _ca(folder, name, common_name, issuer=None):
@@ -139,10 +137,10 @@ def revocable_signer(signing_dir, folder, crl_url, revoked):
     """The pinned publisher's name and key in a certificate of the trusted CA that names
     crl_url as its CRL distribution point, written to folder, and that CA's CRL (DER),
     listing the certificate as revoked or not. Returns ((certificate, key) paths, CRL)."""
-    ca = _load(signing_dir, "ca")
+    with open(os.path.join(signing_dir, "ca.pem"), "rb") as f:
+        ca = x509.load_pem_x509_certificate(f.read()), _key(os.path.join(signing_dir, "ca.key"))
     key_path = os.path.join(signing_dir, "publisher.key")
-    with open(key_path, "rb") as f:
-        key = serialization.load_pem_private_key(f.read(), None)
+    key = _key(key_path)
     point = x509.DistributionPoint([x509.UniformResourceIdentifier(crl_url)], None, None, None)
     cert = issue(PUBLISHER, key, ca, extensions=(x509.CRLDistributionPoints([point]),))
     cert_path = os.path.join(folder, "leaf.crt")

@@ -3,31 +3,14 @@
 
 Python 3 standard library only. Two uses.
 
-As a module (end-to-end tests):
-
-    from vendor_server import VendorServer, pattern_bytes
-    server = VendorServer(port=0, certfile="build/certs/server.pem", keyfile=None)
-    server.start()                       # listens and serves on threads; returns at once
-    server.localhost_origin              # "https://localhost:PORT": Wine's WinHTTP matches the
-                                         # host against the certificate's DNS names only, so
-                                         # Windows programs under Wine must use this one
-    server.route("/halvex-nefo/release", file="setup.exe", pace=262144)
-    url = server.origin + "/halvex-nefo/release"      # "https://127.0.0.1:PORT/..."
-    ...
-    server.requests                      # copy of the log: [{"path", "method", "user_agent",
-                                         #   "time"}], "path" with its query string
-    server.requests_for("/halvex-nefo/release")    # those whose path (query ignored) matches
-    server.route_proxy_script("/proxy.pac", "127.0.0.1:3128")   # a PAC file naming that proxy
-                                         # (rules="if (...) return ...;" go first)
-    server.resume()                      # releases every body held at pause_at
-    server.stop()                        # also usable as a context manager: with VendorServer(...)
-
-    VendorServer(port=0, certfile=PATH, keyfile=None, host="127.0.0.1", log_path=None)
-        .start() -> self, .stop(), .port -> int, .origin -> str, .localhost_origin -> str,
-        .requests -> list[dict],
-        .requests_for(path) -> list[dict], .route(path, **behaviour), .unroute(path),
-        .route_proxy_script(path, proxy, rules=""),
-        .resume(), .wait_for_requests(path, count, timeout) -> bool
+As a module (end-to-end tests): VendorServer(port, certfile, log_path=None) listens on
+127.0.0.1; .start() serves on threads and returns, .stop() ends it (or use it in a with block).
+.origin is "https://127.0.0.1:PORT"; .localhost_origin "https://localhost:PORT", the one Windows
+programs under Wine must use (Wine's WinHTTP matches the host against DNS names only).
+.route(path, **behaviour) and .route_proxy_script(path, proxy, rules="") set answers;
+.requests, .requests_for(path) (query ignored) and .wait_for_requests(path, count, timeout)
+read the log of {"path", "method", "user_agent", "time"}; .resume() releases bodies held at
+pause_at.
 
 Requests in absolute form ("GET https://localhost:PORT/path", as clients send them inside a
 proxy's tunnel) are served and logged by their path, like the usual origin form.
@@ -406,10 +389,6 @@ class VendorServer:
         script = 'function FindProxyForURL(url, host) { %s return "PROXY %s"; }\n' % (rules, proxy)
         self.route(path, body=script,
                    headers={"Content-Type": "application/x-ns-proxy-autoconfig"})
-
-    def unroute(self, path):
-        with self._lock:
-            self._routes.pop(path, None)
 
     def resume(self):
         self._resume.set()

@@ -52,11 +52,8 @@ LRESULT CALLBACK TestWndProc(HWND window, UINT message, WPARAM wParam, LPARAM lP
         case kPaintNow:
             (void)UpdateWindow(window);
             return 0;
-        case WM_DESTROY:
-            PostQuitMessage(0);
-            return 0;
         default:
-            return DefWindowProcW(window, message, wParam, lParam);
+            return WindowThread::DefaultProcedure(window, message, wParam, lParam);
     }
 }
 

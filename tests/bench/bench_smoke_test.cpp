@@ -82,10 +82,15 @@ TEST_F(BenchSmokeTest, AFailedDownloadExitsNonZero) {
     EXPECT_EQ(Text(run, "ok"), "0");
 }
 
+// The launcher on the minimal window, waiting for the colour at its probe for at most timeoutMs.
+ProgramRun LaunchFloor(const std::wstring& colour, const std::wstring& timeoutMs) {
+    return RunProgram(Tool(L"startup_launcher.exe"), L"HalvexStartupFloor 150 120 " + colour +
+                                                         L" " + timeoutMs + L" \"" +
+                                                         Tool(L"startup_floor.exe") + L"\"");
+}
+
 TEST_F(BenchSmokeTest, LauncherSeesTheMinimalWindowShownAndPainted) {
-    const ProgramRun run =
-        RunProgram(Tool(L"startup_launcher.exe"), L"HalvexStartupFloor 150 120 7582E1 60000 \"" +
-                                                      Tool(L"startup_floor.exe") + L"\"");
+    const ProgramRun run = LaunchFloor(L"7582E1", L"60000");
     EXPECT_EQ(run.exitCode, 0u);
     EXPECT_EQ(Text(run, "ok"), "1");
     EXPECT_GT(Number(run, "visible_ms"), 0);
@@ -93,9 +98,7 @@ TEST_F(BenchSmokeTest, LauncherSeesTheMinimalWindowShownAndPainted) {
 }
 
 TEST_F(BenchSmokeTest, LauncherGivesUpOnAColourTheWindowNeverShows) {
-    const ProgramRun run =
-        RunProgram(Tool(L"startup_launcher.exe"), L"HalvexStartupFloor 150 120 010203 3000 \"" +
-                                                      Tool(L"startup_floor.exe") + L"\"");
+    const ProgramRun run = LaunchFloor(L"010203", L"3000");
     EXPECT_EQ(run.exitCode, 1u);
     EXPECT_EQ(Text(run, "ok"), "0");
     // The program was ended with its job, so no window of it is left behind.

@@ -422,6 +422,14 @@ class EndToEndTest(unittest.TestCase):
         finally:
             reg("add", key, "/ve", "/d", previous, "/f")
 
+    def assert_stays_then_closes(self, run, why, release_at=GLYPH_CENTRE, press_at=None):
+        """The window is still shown once the input sent so far is handled (why, if not); a
+        release at release_at then closes it and the installer exits with 0."""
+        run.settle()
+        self.assertIsNotNone(run.window("visible", timeout=0), why)
+        run.release_at(*release_at, press_at=press_at)
+        self.assertEqual(run.wait_exit(30), 0)
+
     def assert_nothing_left(self, run):
         self.assertEqual(os.listdir(run.cwd), [], "the user's folder was written")
         self.assertEqual(run.new_rooms(), [], "the clean room was left behind")

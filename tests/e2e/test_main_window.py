@@ -42,11 +42,8 @@ class MainWindowTest(EndToEndTest):
                         self.assertIsNotNone(run.window("visible"))
                         for x, y in misses:
                             run.release_at(x, y)
-                        run.settle()
-                        self.assertIsNotNone(run.window("visible", timeout=0),
-                                             "a release outside the glyph closed the window")
-                        run.release_at(*hit)
-                        self.assertEqual(run.wait_exit(30), 0)
+                        self.assert_stays_then_closes(
+                            run, "a release outside the glyph closed the window", hit)
 
     def test_only_the_release_position_counts(self):
         with self.vendor_server() as server:
@@ -54,11 +51,9 @@ class MainWindowTest(EndToEndTest):
             with self.installer("glyph-press-and-release") as run:
                 self.assertIsNotNone(run.window("visible"))
                 run.release_at(300, 150, press_at=(535, 25))
-                run.settle()
-                self.assertIsNotNone(run.window("visible", timeout=0),
-                                     "a press on the glyph released elsewhere closed the window")
-                run.release_at(535, 25, press_at=(300, 150))
-                self.assertEqual(run.wait_exit(30), 0)
+                self.assert_stays_then_closes(
+                    run, "a press on the glyph released elsewhere closed the window", (535, 25),
+                    press_at=(300, 150))
 
     def test_closing_during_the_download_ends_the_installer_and_leaves_nothing(self):
         with self.vendor_server() as server:
