@@ -108,45 +108,41 @@ def _query_value(query, name, default=None):
     return values[0] if values else default
 
 
+def _location_of_length(arg, query):
+    prefix = _query_value(query, "scheme", "http") + "://localhost/"
+    return _behaviour(status=int(_query_value(query, "status", "302")),
+                      location=prefix + "a" * max(0, int(arg) - len(prefix)))
+
+
+# /t/KIND/ARG: the behaviour for ARG and the query string.
+_BUILTIN = {
+    "status": lambda arg, query: _behaviour(status=int(arg)),
+    "redirect": lambda arg, query: _behaviour(status=int(arg), location=_query_value(query, "to")),
+    "bytes": lambda arg, query: _behaviour(body=pattern_bytes(int(arg))),
+    "chunked": lambda arg, query: _behaviour(body=pattern_bytes(int(arg)), chunked=True),
+    "paced": lambda arg, query: _behaviour(body=pattern_bytes(int(arg)),
+                                           pace=int(_query_value(query, "bps", "262144"))),
+    "truncated": lambda arg, query: _behaviour(body=pattern_bytes(int(arg)), send=int(arg) // 2),
+    "stall": lambda arg, query: _behaviour(
+        body=pattern_bytes(int(arg)), stall_at=int(arg) // 2,
+        stall_seconds=float(_query_value(query, "seconds", "45"))),
+    "bad-length": lambda arg, query: _behaviour(body=pattern_bytes(1000),
+                                                content_length=urllib.parse.unquote(arg)),
+    "long-body": lambda arg, query: _behaviour(body=pattern_bytes(2 * int(arg) + 100),
+                                               content_length=str(int(arg))),
+    "location-len": _location_of_length,
+}
+
+
 def _builtin_behaviour(path, query):
     """Behaviour of a /t/... path, or None when the path names none."""
-    parts = path.split("/")
-    if len(parts) < 3 or parts[1] != "t":
+    parts = path.split("/") + ["", "", ""]
+    if parts[1] != "t" or parts[2] not in _BUILTIN:
         return None
-    kind = parts[2]
-    arg = parts[3] if len(parts) > 3 else ""
     try:
-        if kind == "status":
-            return _behaviour(status=int(arg))
-        if kind == "redirect":
-            target = _query_value(query, "to")
-            return _behaviour(status=int(arg), location=target)
-        if kind == "bytes":
-            return _behaviour(body=pattern_bytes(int(arg)))
-        if kind == "chunked":
-            return _behaviour(body=pattern_bytes(int(arg)), chunked=True)
-        if kind == "paced":
-            return _behaviour(body=pattern_bytes(int(arg)),
-                              pace=int(_query_value(query, "bps", "262144")))
-        if kind == "truncated":
-            return _behaviour(body=pattern_bytes(int(arg)), send=int(arg) // 2)
-        if kind == "stall":
-            size = int(arg)
-            return _behaviour(body=pattern_bytes(size), stall_at=size // 2,
-                              stall_seconds=float(_query_value(query, "seconds", "45")))
-        if kind == "bad-length":
-            return _behaviour(body=pattern_bytes(1000), content_length=urllib.parse.unquote(arg))
-        if kind == "long-body":
-            size = int(arg)
-            return _behaviour(body=pattern_bytes(2 * size + 100), content_length=str(size))
-        if kind == "location-len":
-            prefix = _query_value(query, "scheme", "http") + "://localhost/"
-            length = int(arg)
-            return _behaviour(status=int(_query_value(query, "status", "302")),
-                              location=prefix + "a" * max(0, length - len(prefix)))
+        return _BUILTIN[parts[2]](parts[3], query)
     except ValueError:
         return None
-    return None
 
 
 def _origin_form(target):
@@ -312,24 +308,22 @@ class VendorServer:
         self._log = None
 
     def listen(self):
-        """Binds and listens without serving yet (the program forks between the two)."""
+        """Binds and listens without serving yet."""
         if self._server is None:
             self._server = _TlsServer(self._address, self._context, self)
+            if self._log_path:
+                self._log = open(self._log_path, "a", encoding="utf-8")
         return self
 
     def start(self):
-        self.listen()
-        if self._log_path and self._log is None:
-            self._log = open(self._log_path, "a", encoding="utf-8")
-        self._thread = threading.Thread(target=self._server.serve_forever, daemon=True,
+        """Serves on a thread of its own; returns once listening."""
+        self._thread = threading.Thread(target=self.listen()._server.serve_forever, daemon=True,
                                         name="vendor-server")
         self._thread.start()
         return self
 
     def serve_forever(self):
-        if self._log_path and self._log is None:
-            self._log = open(self._log_path, "a", encoding="utf-8")
-        self._server.serve_forever()
+        self.listen()._server.serve_forever()
 
     def stop(self):
         self._stopping.set()
