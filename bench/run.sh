@@ -90,12 +90,12 @@ EOF
     else
         kill -HUP "$nginx_pid"
     fi
-    for _ in $(seq 100); do
+    serving() {
         curl -fsS --cacert "$build/certs/ca.pem" -r 0-0 -o /dev/null -D - \
             "https://127.0.0.1:$port/halvex-nefo/release" 2>/dev/null |
-            grep -qi "^X-Halvex-Serves: $rate $file" && return 0
-        sleep 0.1
-    done
+            grep -qi "^X-Halvex-Serves: $rate $file"
+    }
+    halvex_wait 10 serving && return 0
     echo "error: nginx did not take up serving $file at $rate" >&2
     return 1
 }
@@ -171,11 +171,9 @@ serve 2m "$served"
 rm -f "$out/startup-"*.txt
 # The pixel probed is one of the background picture's, away from the texts; the floor
 # paints its whole window in the bar's colour.
-colour=$(python3 -c 'import struct, sys
-d = open(sys.argv[1], "rb").read()
-(o,), (w, h) = struct.unpack_from("<I", d, 10), struct.unpack_from("<ii", d, 18)
-i = o + (h - 1 - 120) * ((w * 3 + 3) & ~3) + 3 * 150
-print("%02X%02X%02X" % (d[i + 2], d[i + 1], d[i]))' "$HALVEX_ROOT/res/background.bmp")
+colour=$("$HALVEX_PYTHON" -c 'import sys; from PIL import Image
+print("%02X%02X%02X" % Image.open(sys.argv[1]).convert("RGB").getpixel((150, 120)))' \
+    "$HALVEX_ROOT/res/background.bmp")
 # The first round warms the caches for both and is not counted.
 for i in $(seq 0 $((runs * 4))); do
     for program in installer floor; do

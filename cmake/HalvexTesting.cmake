@@ -25,6 +25,9 @@ else()
     find_package(GTest CONFIG REQUIRED)
 endif()
 
+# Debian's interpreter, the one its python3-pil and python3-cryptography are installed for.
+set(HALVEX_PYTHON /usr/bin/python3)
+
 # Ports of the two stand-in vendor servers: one shared by the downloader tests, one
 # compiled into the installer for the end-to-end runs. Picked free at first configure.
 function(halvex_pick_port var)
@@ -39,8 +42,7 @@ halvex_pick_port(HALVEX_NET_TEST_PORT)
 
 set(HALVEX_TEST_ENV
     "HALVEX_TEST_ORIGIN=https://127.0.0.1:${HALVEX_NET_TEST_PORT}"
-    "HALVEX_TEST_SERVER_LOG=${CMAKE_BINARY_DIR}/test-server/requests.log"
-    "HALVEX_TEST_TOOLS=${CMAKE_BINARY_DIR}/bin")
+    "HALVEX_TEST_SERVER_LOG=${CMAKE_BINARY_DIR}/test-server/requests.log")
 
 # halvex_add_gtest(name SOURCES ... [LIBS ...] [SERVER] [GUI] [RESOURCE_LOCK ...])
 function(halvex_add_gtest name)
@@ -50,7 +52,7 @@ function(halvex_add_gtest name)
     if(HALVEX_TESTS_UNOPTIMISED)
         target_compile_options(${name} PRIVATE -O0)
     endif()
-    target_link_libraries(${name} PRIVATE ${T_LIBS} GTest::gtest_main)
+    target_link_libraries(${name} PRIVATE ${T_LIBS} halvex_test_support GTest::gtest_main)
     add_test(NAME ${name} COMMAND ${name})
     set_tests_properties(${name} PROPERTIES TIMEOUT 300 ENVIRONMENT "${HALVEX_TEST_ENV}")
     if(T_SERVER)

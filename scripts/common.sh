@@ -2,11 +2,14 @@
 # prefix, a private X display and the test CA. Source it; it defines functions only.
 
 HALVEX_ROOT=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
+# Debian's interpreter, the one its python3-* packages are installed for.
+HALVEX_PYTHON=/usr/bin/python3
 
 # tinyproxy-bin is the proxy alone: the tinyproxy package would also start a system service.
 HALVEX_PACKAGES=(cmake ninja-build g++-mingw-w64-x86-64-posix binutils-mingw-w64-x86-64
-    mingw-w64-x86-64-dev googletest wine wine64 xvfb x11-utils imagemagick fonts-wqy-microhei
-    python3 openssl ca-certificates xdotool tinyproxy-bin osslsigncode clang lld llvm clang-tidy)
+    mingw-w64-x86-64-dev googletest wine wine64 xvfb x11-utils fonts-wqy-microhei python3
+    python3-cryptography python3-pil openssl ca-certificates xdotool tinyproxy-bin osslsigncode
+    clang lld llvm clang-tidy)
 
 # Tests the clang build leaves out: the end-to-end runs (the GCC build's), the benchmark
 # smoke, the art script (no compiler involved) and the reproducibility check (GCC's).
@@ -42,26 +45,18 @@ halvex_wine_env() {
     export WINEDLLOVERRIDES="mscoree,mshtml=d"
 }
 
-# Starts a private Xvfb unless DISPLAY is set (or HALVEX_PRIVATE_DISPLAY=1 forces one).
+# Starts a private Xvfb unless DISPLAY is set (or HALVEX_PRIVATE_DISPLAY=1 forces one), on a
+# display number it picks itself and reports once it accepts clients (-displayfd).
 # NAME (default xvfb) names its pid and log files in the build, so a build can run two.
 halvex_start_xvfb() {
-    local build=$1 size=${2:-1920x1080x24} name=${3:-xvfb} n
+    local build=$1 size=${2:-1920x1080x24} name=${3:-xvfb} fd n=""
     if [ -n "${DISPLAY:-}" ] && [ "${HALVEX_PRIVATE_DISPLAY:-0}" != 1 ]; then return 0; fi
-    for n in $(seq 90 140); do
-        [ -e "/tmp/.X$n-lock" ] || [ -e "/tmp/.X11-unix/X$n" ] && continue
-        Xvfb ":$n" -screen 0 "$size" -nolisten tcp >"$build/$name.log" 2>&1 &
-        echo $! >"$build/$name.pid"
-        export DISPLAY=":$n"
-        local i
-        for i in $(seq 50); do
-            [ -e "/tmp/.X11-unix/X$n" ] && return 0
-            sleep 0.1
-        done
-        echo "error: Xvfb did not start on :$n" >&2
-        return 1
-    done
-    echo "error: no free X display number" >&2
-    return 1
+    exec {fd}< <(exec Xvfb -displayfd 3 -screen 0 "$size" -nolisten tcp 3>&1 >"$build/$name.log" 2>&1)
+    echo $! >"$build/$name.pid"
+    read -r -t 30 -u "$fd" n || true
+    exec {fd}<&-
+    [ -n "$n" ] || { echo "error: Xvfb did not start (log: $build/$name.log)" >&2; return 1; }
+    export DISPLAY=":$n"
 }
 
 halvex_stop_xvfb() {
@@ -71,83 +66,24 @@ halvex_stop_xvfb() {
     rm -f "$build/$name.pid"
 }
 
-# Test CA and a server certificate for 127.0.0.1 and localhost, and the code-signing ones.
-halvex_make_certs() {
-    local dir=$1/certs
-    halvex_make_signing_certs "$1"
-    [ -f "$dir/server.pem" ] && return 0
-    mkdir -p "$dir"
-    openssl req -x509 -newkey rsa:2048 -nodes -days 3650 -subj "/CN=Halvex Test CA" \
-        -addext "basicConstraints=critical,CA:TRUE" -addext "keyUsage=critical,keyCertSign,cRLSign" \
-        -keyout "$dir/ca.key" -out "$dir/ca.pem" 2>/dev/null
-    openssl x509 -in "$dir/ca.pem" -outform DER -out "$dir/ca.der"
-    openssl req -newkey rsa:2048 -nodes -subj "/CN=localhost" \
-        -keyout "$dir/server.key" -out "$dir/server.csr" 2>/dev/null
-    printf 'subjectAltName=DNS:localhost,IP:127.0.0.1\nextendedKeyUsage=serverAuth\nbasicConstraints=CA:FALSE\n' >"$dir/ext.cnf"
-    openssl x509 -req -in "$dir/server.csr" -CA "$dir/ca.pem" -CAkey "$dir/ca.key" -CAcreateserial \
-        -days 3650 -extfile "$dir/ext.cnf" -out "$dir/server.crt" 2>/dev/null
-    cat "$dir/server.crt" "$dir/server.key" >"$dir/server.pem"
+# Runs COMMAND until it succeeds, for at most SECONDS.
+halvex_wait() {
+    local deadline=$((SECONDS + $1))
+    shift
+    until "$@"; do
+        [ "$SECONDS" -lt "$deadline" ] || return 1
+        sleep 0.1
+    done
 }
+
+halvex_listening() { (exec 3<>"/dev/tcp/127.0.0.1/$1") 2>/dev/null; }
+
+# The test CA and the server certificate for localhost, and the code-signing ones.
+halvex_make_certs() { "$HALVEX_PYTHON" "$HALVEX_ROOT/tools/test_certs.py" "$1/certs"; }
 
 # SHA-256 of a certificate's DER SubjectPublicKeyInfo: what HALVEX_SETUP_PUBLISHER_KEYS pins.
 halvex_spki_sha256() {
     openssl x509 -in "$1" -noout -pubkey | openssl pkey -pubin -outform DER | sha256sum | cut -d' ' -f1
-}
-
-# Test code-signing CAs (one trusted in the prefix like the TLS one, one nobody trusts, one
-# the signature tests trust in the user's root store only, an intermediate under the trusted
-# one) and the certificates the signature tests sign with.
-# Each differs from "publisher" (the pinned name and key) in one respect only, so it is that
-# respect that decides: "second" (the second pinned key), "impostor" (the name, another key),
-# "other" (another name), "no-usage" (server use only), "no-eku" (no usage extension),
-# "no-cn" (the name as the unit, no common name), "untrusted" (an untrusted root),
-# "user-root" (a CA only the user's root store trusts) and "intermediate" (reached through an
-# intermediate CA that the signature carries).
-halvex_make_signing_certs() {
-    local dir=$1/certs/signing
-    [ -f "$dir/.keys-v3" ] && return 0
-    mkdir -p "$dir"
-    local cert name cn issuer usage key subject ext
-    for cert in "ca|Halvex Test Code Signing CA" "untrusted-ca|Halvex Untrusted Code Signing CA" \
-        "user-ca|Halvex User-Trusted Code Signing CA"; do
-        IFS='|' read -r name cn <<<"$cert"
-        openssl req -x509 -newkey rsa:2048 -nodes -days 3650 -subj "/CN=$cn" \
-            -addext "basicConstraints=critical,CA:TRUE" -addext "keyUsage=critical,keyCertSign,cRLSign" \
-            -keyout "$dir/$name.key" -out "$dir/$name.pem" 2>/dev/null
-    done
-    openssl x509 -in "$dir/ca.pem" -outform DER -out "$dir/ca.der"
-    openssl x509 -in "$dir/user-ca.pem" -outform DER -out "$dir/user-ca.der"
-    for key in publisher second impostor intermediate-ca; do
-        openssl genrsa -out "$dir/$key.key" 2048 2>/dev/null
-    done
-    printf 'basicConstraints=critical,CA:TRUE\nkeyUsage=critical,keyCertSign,cRLSign\n' >"$dir/intermediate-ca.cnf"
-    openssl req -new -key "$dir/intermediate-ca.key" -subj "/CN=Halvex Test Intermediate CA" \
-        -out "$dir/intermediate-ca.csr"
-    openssl x509 -req -in "$dir/intermediate-ca.csr" -CA "$dir/ca.pem" -CAkey "$dir/ca.key" \
-        -CAcreateserial -days 3650 -extfile "$dir/intermediate-ca.cnf" -out "$dir/intermediate-ca.pem" 2>/dev/null
-    for cert in "publisher|publisher|/CN=Halvex Test Publisher|ca|codeSigning" \
-        "second|second|/CN=Halvex Test Publisher|ca|codeSigning" \
-        "impostor|impostor|/CN=Halvex Test Publisher|ca|codeSigning" \
-        "other|publisher|/CN=Halvex Other Publisher|ca|codeSigning" \
-        "no-usage|publisher|/CN=Halvex Test Publisher|ca|serverAuth" \
-        "no-eku|publisher|/CN=Halvex Test Publisher|ca|" \
-        "no-cn|publisher|/O=Halvex/OU=Halvex Test Publisher|ca|codeSigning" \
-        "untrusted|publisher|/CN=Halvex Test Publisher|untrusted-ca|codeSigning" \
-        "user-root|publisher|/CN=Halvex Test Publisher|user-ca|codeSigning" \
-        "intermediate|publisher|/CN=Halvex Test Publisher|intermediate-ca|codeSigning"; do
-        IFS='|' read -r name key subject issuer usage <<<"$cert"
-        openssl req -new -key "$dir/$key.key" -subj "$subject" -out "$dir/$name.csr"
-        ext="basicConstraints=CA:FALSE\nkeyUsage=critical,digitalSignature\n"
-        [ -z "$usage" ] || ext="${ext}extendedKeyUsage=$usage\n"
-        printf "$ext" >"$dir/$name.cnf"
-        openssl x509 -req -in "$dir/$name.csr" -CA "$dir/$issuer.pem" -CAkey "$dir/$issuer.key" \
-            -CAcreateserial -days 3650 -extfile "$dir/$name.cnf" -out "$dir/$name.crt" 2>/dev/null
-    done
-    # A signer sends its whole chain: one leads to a root the prefix does not trust, one
-    # through an intermediate to the trusted root.
-    cat "$dir/untrusted.crt" "$dir/untrusted-ca.pem" >"$dir/untrusted-chain.pem"
-    cat "$dir/intermediate.crt" "$dir/intermediate-ca.pem" >"$dir/intermediate-chain.pem"
-    touch "$dir/.keys-v3"
 }
 
 halvex_reg() { wine reg add "$@" /f >/dev/null 2>&1; }

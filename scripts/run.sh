@@ -40,4 +40,4 @@ halvex_log "showing the installer on display $DISPLAY"
 halvex_start_wineserver "$build"
 halvex_prepare_prefix "$build"
 
-python3 "$HALVEX_ROOT/tools/run_demo.py" "$build" "$port"
+"$HALVEX_PYTHON" "$HALVEX_ROOT/tools/run_demo.py" "$build" "$port"

@@ -1,15 +1,15 @@
 """Signs copies of a program with the test code-signing certificates, for the stand-in setup
 programs that tests and the demonstration serve.
 
-scripts/common.sh (halvex_make_signing_certs) makes the certificates in BUILD/certs/signing
-and says how each differs from "publisher", the name and key the test installer pins.
+test_certs.py makes the certificates in BUILD/certs/signing and says how each differs from
+"publisher", the name and key the test installer pins.
 """
 
 import os
 import subprocess
 import tempfile
 
-PUBLISHER = "Halvex Test Publisher"
+from test_certs import PUBLISHER, revocable_signer  # noqa: F401 - the tests take both here
 # A fixed signing time, so the same program signed twice gives the same bytes.
 SIGNING_TIME = 1700000000
 # Signer: (the certificates the signature carries, the key). Most share the publisher's key.
@@ -60,39 +60,3 @@ def signed_program(program, signer, signing_dir, size=None):
     if len(padded) != size:
         raise RuntimeError("the signed program has %d bytes, not %d" % (len(padded), size))
     return padded
-
-
-def revocable_signer(signing_dir, folder, crl_url, revoked):
-    """The pinned publisher's name and key in a certificate of the trusted CA that names
-    crl_url as its CRL distribution point, written to folder, and that CA's CRL (DER),
-    listing the certificate as revoked or not. Returns (signer, crl)."""
-    ca, ca_key = os.path.join(signing_dir, "ca.pem"), os.path.join(signing_dir, "ca.key")
-    key = os.path.join(signing_dir, "publisher.key")
-    names = {name: os.path.join(folder, name) for name in
-             ("leaf.csr", "leaf.cnf", "leaf.crt", "ca.cnf", "index.txt", "crlnumber", "crl.pem",
-              "crl.der")}
-    with open(names["leaf.cnf"], "w") as f:
-        f.write("basicConstraints=CA:FALSE\nkeyUsage=critical,digitalSignature\n"
-                "extendedKeyUsage=codeSigning\ncrlDistributionPoints=URI:%s\n" % crl_url)
-    with open(names["ca.cnf"], "w") as f:
-        f.write("[ca]\ndefault_ca=test\n[test]\ndatabase=%s\ncrlnumber=%s\n"
-                "default_md=sha256\ndefault_crl_days=30\n"
-                % (names["index.txt"], names["crlnumber"]))
-    open(names["index.txt"], "w").close()
-    with open(names["crlnumber"], "w") as f:
-        f.write("01\n")
-    quiet = {"check": True, "stdout": subprocess.DEVNULL, "stderr": subprocess.DEVNULL,
-             "timeout": 60}
-    subprocess.run(["openssl", "req", "-new", "-key", key, "-subj", "/CN=" + PUBLISHER,
-                    "-out", names["leaf.csr"]], **quiet)
-    subprocess.run(["openssl", "x509", "-req", "-in", names["leaf.csr"], "-CA", ca, "-CAkey",
-                    ca_key, "-set_serial", "0x" + os.urandom(8).hex(), "-days", "3650",
-                    "-extfile", names["leaf.cnf"], "-out", names["leaf.crt"]], **quiet)
-    ca_args = ["-config", names["ca.cnf"], "-keyfile", ca_key, "-cert", ca]
-    if revoked:
-        subprocess.run(["openssl", "ca", *ca_args, "-revoke", names["leaf.crt"]], **quiet)
-    subprocess.run(["openssl", "ca", *ca_args, "-gencrl", "-out", names["crl.pem"]], **quiet)
-    subprocess.run(["openssl", "crl", "-in", names["crl.pem"], "-outform", "DER", "-out",
-                    names["crl.der"]], **quiet)
-    with open(names["crl.der"], "rb") as f:
-        return (names["leaf.crt"], key), f.read()

@@ -10,7 +10,6 @@
 //                                                        keyboard
 //   activate --class C                                   makes that window the foreground one
 //   press    [--owner-class C] --button ok|cancel|ID [--timeout S]
-//   lbuttonup --class C --x X --y Y                      a posted release at client X, Y
 //   sync     --class C                                   a round trip through its message loop
 //   processes --image NAME                               Windows ids of processes of that image
 //   kill     --pid N [--timeout S]                       ends that process
@@ -352,19 +351,6 @@ int CommandActivate(const Options& options) {
     return Print("{\"ok\":true}", 0);
 }
 
-int CommandLButtonUp(const Options& options) {
-    HWND window = FirstWindow(options);
-    if (window == nullptr) {
-        return Fail("no such window");
-    }
-    const long x = Number(Need(options, L"x"));
-    const long y = Number(Need(options, L"y"));
-    if (!PostMessageW(window, WM_LBUTTONUP, 0, MAKELPARAM(x, y))) {
-        return Fail("PostMessageW failed");
-    }
-    return Print("{\"ok\":true}", 0);
-}
-
 int CommandSync(const Options& options) {
     HWND window = FirstWindow(options);
     if (window == nullptr) {
@@ -427,7 +413,6 @@ int Run(int argc, wchar_t** argv) {
     if (command == L"box") return CommandBox(options);
     if (command == L"press") return CommandPress(options);
     if (command == L"activate") return CommandActivate(options);
-    if (command == L"lbuttonup") return CommandLButtonUp(options);
     if (command == L"sync") return CommandSync(options);
     if (command == L"processes") return CommandProcesses(options);
     if (command == L"kill") return CommandKill(options);

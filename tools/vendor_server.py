@@ -3,31 +3,14 @@
 
 Python 3 standard library only. Two uses.
 
-As a module (end-to-end tests):
-
-    from vendor_server import VendorServer, pattern_bytes
-    server = VendorServer(port=0, certfile="build/certs/server.pem", keyfile=None)
-    server.start()                       # listens and serves on threads; returns at once
-    server.localhost_origin              # "https://localhost:PORT": Wine's WinHTTP matches the
-                                         # host against the certificate's DNS names only, so
-                                         # Windows programs under Wine must use this one
-    server.route("/halvex-nefo/release", file="setup.exe", pace=262144)
-    url = server.origin + "/halvex-nefo/release"      # "https://127.0.0.1:PORT/..."
-    ...
-    server.requests                      # copy of the log: [{"path", "method", "user_agent",
-                                         #   "time"}], "path" with its query string
-    server.requests_for("/halvex-nefo/release")    # those whose path (query ignored) matches
-    server.route_proxy_script("/proxy.pac", "127.0.0.1:3128")   # a PAC file naming that proxy
-                                         # (rules="if (...) return ...;" go first)
-    server.resume()                      # releases every body held at pause_at
-    server.stop()                        # also usable as a context manager: with VendorServer(...)
-
-    VendorServer(port=0, certfile=PATH, keyfile=None, host="127.0.0.1", log_path=None)
-        .start() -> self, .stop(), .port -> int, .origin -> str, .localhost_origin -> str,
-        .requests -> list[dict],
-        .requests_for(path) -> list[dict], .route(path, **behaviour), .unroute(path),
-        .route_proxy_script(path, proxy, rules=""),
-        .resume(), .wait_for_requests(path, count, timeout) -> bool
+As a module (end-to-end tests): VendorServer(port, certfile, log_path=None) listens on
+127.0.0.1; .start() serves on threads and returns, .stop() ends it (or use it in a with block).
+.origin is "https://127.0.0.1:PORT"; .localhost_origin "https://localhost:PORT", the one Windows
+programs under Wine must use (Wine's WinHTTP matches the host against DNS names only).
+.route(path, **behaviour) and .route_proxy_script(path, proxy, rules="") set answers;
+.requests, .requests_for(path) (query ignored) and .wait_for_requests(path, count, timeout)
+read the log of {"path", "method", "user_agent", "time"}; .resume() releases bodies held at
+pause_at.
 
 Requests in absolute form ("GET https://localhost:PORT/path", as clients send them inside a
 proxy's tunnel) are served and logged by their path, like the usual origin form.
@@ -68,15 +51,12 @@ i % 251):
                                    C (default 302) whose Location is exactly N characters:
                                    S (default http), "://localhost/", then "a" padding
 
-As a program:
+As a program (tools/background.sh starts it so for the downloader tests):
 
-    python3 tools/vendor_server.py --port N --cert server.pem [--key KEY] [--log FILE]
-        [--pidfile FILE] [--background] [--serve PATH=FILE ...] [--pace BYTES_PER_SEC]
-    python3 tools/vendor_server.py --stop PIDFILE
+    python3 tools/vendor_server.py --port N --cert server.pem [--log FILE] [--serve PATH=FILE ...]
 
---background returns once the server listens, leaving it running detached (its pid in
---pidfile); --stop ends the server named by a pid file. Each request is logged as one JSON line
-{"path", "method", "user_agent", "time"} to --log, flushed before the response is sent.
+Each request is logged as one JSON line {"path", "method", "user_agent", "time"} to --log,
+flushed before the response is sent.
 """
 
 import argparse
@@ -128,45 +108,41 @@ def _query_value(query, name, default=None):
     return values[0] if values else default
 
 
+def _location_of_length(arg, query):
+    prefix = _query_value(query, "scheme", "http") + "://localhost/"
+    return _behaviour(status=int(_query_value(query, "status", "302")),
+                      location=prefix + "a" * max(0, int(arg) - len(prefix)))
+
+
+# /t/KIND/ARG: the behaviour for ARG and the query string.
+_BUILTIN = {
+    "status": lambda arg, query: _behaviour(status=int(arg)),
+    "redirect": lambda arg, query: _behaviour(status=int(arg), location=_query_value(query, "to")),
+    "bytes": lambda arg, query: _behaviour(body=pattern_bytes(int(arg))),
+    "chunked": lambda arg, query: _behaviour(body=pattern_bytes(int(arg)), chunked=True),
+    "paced": lambda arg, query: _behaviour(body=pattern_bytes(int(arg)),
+                                           pace=int(_query_value(query, "bps", "262144"))),
+    "truncated": lambda arg, query: _behaviour(body=pattern_bytes(int(arg)), send=int(arg) // 2),
+    "stall": lambda arg, query: _behaviour(
+        body=pattern_bytes(int(arg)), stall_at=int(arg) // 2,
+        stall_seconds=float(_query_value(query, "seconds", "45"))),
+    "bad-length": lambda arg, query: _behaviour(body=pattern_bytes(1000),
+                                                content_length=urllib.parse.unquote(arg)),
+    "long-body": lambda arg, query: _behaviour(body=pattern_bytes(2 * int(arg) + 100),
+                                               content_length=str(int(arg))),
+    "location-len": _location_of_length,
+}
+
+
 def _builtin_behaviour(path, query):
     """Behaviour of a /t/... path, or None when the path names none."""
-    parts = path.split("/")
-    if len(parts) < 3 or parts[1] != "t":
+    parts = path.split("/") + ["", "", ""]
+    if parts[1] != "t" or parts[2] not in _BUILTIN:
         return None
-    kind = parts[2]
-    arg = parts[3] if len(parts) > 3 else ""
     try:
-        if kind == "status":
-            return _behaviour(status=int(arg))
-        if kind == "redirect":
-            target = _query_value(query, "to")
-            return _behaviour(status=int(arg), location=target)
-        if kind == "bytes":
-            return _behaviour(body=pattern_bytes(int(arg)))
-        if kind == "chunked":
-            return _behaviour(body=pattern_bytes(int(arg)), chunked=True)
-        if kind == "paced":
-            return _behaviour(body=pattern_bytes(int(arg)),
-                              pace=int(_query_value(query, "bps", "262144")))
-        if kind == "truncated":
-            return _behaviour(body=pattern_bytes(int(arg)), send=int(arg) // 2)
-        if kind == "stall":
-            size = int(arg)
-            return _behaviour(body=pattern_bytes(size), stall_at=size // 2,
-                              stall_seconds=float(_query_value(query, "seconds", "45")))
-        if kind == "bad-length":
-            return _behaviour(body=pattern_bytes(1000), content_length=urllib.parse.unquote(arg))
-        if kind == "long-body":
-            size = int(arg)
-            return _behaviour(body=pattern_bytes(2 * size + 100), content_length=str(size))
-        if kind == "location-len":
-            prefix = _query_value(query, "scheme", "http") + "://localhost/"
-            length = int(arg)
-            return _behaviour(status=int(_query_value(query, "status", "302")),
-                              location=prefix + "a" * max(0, length - len(prefix)))
+        return _BUILTIN[parts[2]](parts[3], query)
     except ValueError:
         return None
-    return None
 
 
 def _origin_form(target):
@@ -322,7 +298,7 @@ class VendorServer:
         self._context.load_cert_chain(certfile, keyfile)
         self._address = (host, port)
         self._log_path = log_path
-        self._lock = threading.Lock()
+        self._lock = threading.Condition()
         self._requests = []
         self._routes = {}
         self._resume = threading.Event()
@@ -332,24 +308,22 @@ class VendorServer:
         self._log = None
 
     def listen(self):
-        """Binds and listens without serving yet (the program forks between the two)."""
+        """Binds and listens without serving yet."""
         if self._server is None:
             self._server = _TlsServer(self._address, self._context, self)
+            if self._log_path:
+                self._log = open(self._log_path, "a", encoding="utf-8")
         return self
 
     def start(self):
-        self.listen()
-        if self._log_path and self._log is None:
-            self._log = open(self._log_path, "a", encoding="utf-8")
-        self._thread = threading.Thread(target=self._server.serve_forever, daemon=True,
+        """Serves on a thread of its own; returns once listening."""
+        self._thread = threading.Thread(target=self.listen()._server.serve_forever, daemon=True,
                                         name="vendor-server")
         self._thread.start()
         return self
 
     def serve_forever(self):
-        if self._log_path and self._log is None:
-            self._log = open(self._log_path, "a", encoding="utf-8")
-        self._server.serve_forever()
+        self.listen()._server.serve_forever()
 
     def stop(self):
         self._stopping.set()
@@ -388,15 +362,15 @@ class VendorServer:
             return [dict(r) for r in self._requests]
 
     def requests_for(self, path):
-        return [r for r in self.requests if r["path"].split("?", 1)[0] == path]
+        with self._lock:
+            return [dict(r) for r in self._requests_for(path)]
+
+    def _requests_for(self, path):
+        return [r for r in self._requests if r["path"].split("?", 1)[0] == path]
 
     def wait_for_requests(self, path, count, timeout):
-        deadline = time.monotonic() + timeout
-        while len(self.requests_for(path)) < count:
-            if time.monotonic() >= deadline:
-                return False
-            time.sleep(0.05)
-        return True
+        with self._lock:
+            return self._lock.wait_for(lambda: len(self._requests_for(path)) >= count, timeout)
 
     def route(self, path, **behaviour):
         b = _behaviour(**behaviour)
@@ -409,10 +383,6 @@ class VendorServer:
         script = 'function FindProxyForURL(url, host) { %s return "PROXY %s"; }\n' % (rules, proxy)
         self.route(path, body=script,
                    headers={"Content-Type": "application/x-ns-proxy-autoconfig"})
-
-    def unroute(self, path):
-        with self._lock:
-            self._routes.pop(path, None)
 
     def resume(self):
         self._resume.set()
@@ -433,84 +403,28 @@ class VendorServer:
         entry = {"path": path, "method": method, "user_agent": user_agent, "time": time.time()}
         with self._lock:
             self._requests.append(entry)
+            self._lock.notify_all()
             if self._log is not None:
                 self._log.write(json.dumps(entry) + "\n")
                 self._log.flush()
 
 
-def _stop(pidfile):
-    """Ends the server whose pid the file names, if that process is still this server."""
-    try:
-        with open(pidfile) as f:
-            pid = int(f.read().strip())
-    except (OSError, ValueError):
-        return 0
-    try:
-        with open("/proc/%d/cmdline" % pid, "rb") as f:
-            alive = b"vendor_server" in f.read()
-    except OSError:
-        alive = False
-    if alive:
-        os.kill(pid, signal.SIGTERM)
-        deadline = time.monotonic() + 10
-        while time.monotonic() < deadline and os.path.exists("/proc/%d" % pid):
-            time.sleep(0.05)
-    os.remove(pidfile)
-    return 0
-
-
-def _write_pidfile(pidfile, pid):
-    if pidfile:
-        with open(pidfile + ".tmp", "w") as f:
-            f.write("%d\n" % pid)
-        os.replace(pidfile + ".tmp", pidfile)
-
-
 def main(argv):
     parser = argparse.ArgumentParser(description="Stand-in vendor HTTPS download server")
     parser.add_argument("--port", type=int, default=0)
-    parser.add_argument("--cert")
-    parser.add_argument("--key")
+    parser.add_argument("--cert", required=True)
     parser.add_argument("--log")
-    parser.add_argument("--pidfile")
-    parser.add_argument("--background", action="store_true")
     parser.add_argument("--serve", action="append", default=[], metavar="PATH=FILE")
-    parser.add_argument("--pace", type=int, help="bytes per second for --serve bodies")
-    parser.add_argument("--stop", metavar="PIDFILE")
     args = parser.parse_args(argv)
-    if args.stop:
-        return _stop(args.stop)
-    if not args.cert:
-        parser.error("--cert is required")
-
-    if args.pidfile:
-        _stop(args.pidfile)  # a server left over from an interrupted run holds the port
     if args.log:
         os.makedirs(os.path.dirname(os.path.abspath(args.log)), exist_ok=True)
         open(args.log, "w").close()
-    server = VendorServer(port=args.port, certfile=args.cert, keyfile=args.key,
-                          log_path=args.log).listen()
+    server = VendorServer(port=args.port, certfile=args.cert, log_path=args.log).listen()
     for item in args.serve:
         path, sep, filename = item.partition("=")
         if not sep or not path.startswith("/"):
             parser.error("--serve wants PATH=FILE, got " + item)
-        server.route(path, file=os.path.abspath(filename), pace=args.pace)
-
-    if args.background:
-        sys.stdout.flush()
-        child = os.fork()
-        if child > 0:
-            _write_pidfile(args.pidfile, child)
-            print("vendor server listening on %s" % server.origin, flush=True)
-            return 0
-        os.setsid()
-        null = os.open(os.devnull, os.O_RDWR)
-        for fd in (0, 1, 2):
-            os.dup2(null, fd)
-        os.close(null)
-    else:
-        _write_pidfile(args.pidfile, os.getpid())
-        print("vendor server listening on %s" % server.origin, flush=True)
+        server.route(path, file=os.path.abspath(filename))
     signal.signal(signal.SIGTERM, lambda *_: sys.exit(0))
     try:
         server.serve_forever()

@@ -14,6 +14,15 @@ class WindowThread {
   public:
     static constexpr DWORD kBoundMs = 30000;
 
+    // Where a test's procedure sends what it does not handle: the thread ends with the window.
+    static LRESULT CALLBACK DefaultProcedure(HWND window, UINT message, WPARAM wParam,
+                                             LPARAM lParam) {
+        if (message == WM_DESTROY) {
+            PostQuitMessage(0);
+        }
+        return DefWindowProcW(window, message, wParam, lParam);
+    }
+
     WindowThread(const wchar_t* className, WNDPROC procedure, void (*prepareBar)(HWND) = nullptr)
         : className_(className), procedure_(procedure), prepareBar_(prepareBar) {
         thread_ = AdoptHandle(CreateThread(nullptr, 0, &WindowThread::Run, this, 0, nullptr));

@@ -10,12 +10,10 @@
 #include <sstream>
 #include <string>
 
-#include "common/unique_handle.h"
 #include "tests/net/server_test_support.h"
 
 namespace {
 
-constexpr DWORD kBoundMs = 120000;
 constexpr std::size_t kBodyBytes = 1 << 20;
 
 struct ProgramRun {
@@ -23,59 +21,15 @@ struct ProgramRun {
     std::map<std::string, std::string> fields;
 };
 
-// HALVEX_TEST_TOOLS is a Unix path; Wine shows it on its Z: drive.
-std::wstring Tool(const wchar_t* name) {
-    std::wstring path = L"Z:" + Widen(std::getenv("HALVEX_TEST_TOOLS")) + L"\\" + name;
-    for (wchar_t& c : path) {
-        if (c == L'/') {
-            c = L'\\';
-        }
-    }
-    return path;
-}
+// The benchmark programs are built beside this one.
+std::wstring Tool(const wchar_t* name) { return BesideThisProgram(name); }
 
-// Runs a program with its standard output on a pipe, within the bound, and parses the
-// key=value pairs of what it printed.
+// Runs a program within the bound and parses the key=value pairs of what it printed.
 ProgramRun RunProgram(const std::wstring& program, const std::wstring& arguments) {
-    SECURITY_ATTRIBUTES inheritable{sizeof(inheritable), nullptr, TRUE};
-    HANDLE readEnd = nullptr;
-    HANDLE writeEnd = nullptr;
+    const ProcessRun process = RunProcess(program, arguments, true);
     ProgramRun run;
-    if (!CreatePipe(&readEnd, &writeEnd, &inheritable, 0)) {
-        return run;
-    }
-    const UniqueHandle reader = AdoptHandle(readEnd);
-    UniqueHandle writer = AdoptHandle(writeEnd);
-    (void)SetHandleInformation(reader.get(), HANDLE_FLAG_INHERIT, 0);
-
-    STARTUPINFOW startup{};
-    startup.cb = sizeof(startup);
-    startup.dwFlags = STARTF_USESTDHANDLES;
-    startup.hStdOutput = writer.get();
-    startup.hStdError = GetStdHandle(STD_ERROR_HANDLE);
-    std::wstring commandLine = L"\"" + program + L"\" " + arguments;
-    PROCESS_INFORMATION created{};
-    if (!CreateProcessW(program.c_str(), &commandLine[0], nullptr, nullptr, TRUE, 0, nullptr,
-                        nullptr, &startup, &created)) {
-        return run;
-    }
-    const UniqueHandle thread = AdoptHandle(created.hThread);
-    const UniqueHandle process = AdoptHandle(created.hProcess);
-    writer.reset();
-
-    std::string output;
-    char buffer[4096];
-    DWORD read = 0;
-    while (ReadFile(reader.get(), buffer, sizeof(buffer), &read, nullptr) && read > 0) {
-        output.append(buffer, read);
-    }
-    if (WaitForSingleObject(process.get(), kBoundMs) != WAIT_OBJECT_0) {
-        (void)TerminateProcess(process.get(), 1);
-        (void)WaitForSingleObject(process.get(), kBoundMs);
-    }
-    (void)GetExitCodeProcess(process.get(), &run.exitCode);
-
-    std::istringstream words(output);
+    run.exitCode = process.exitCode;
+    std::istringstream words(process.output);
     std::string word;
     while (words >> word) {
         const std::size_t equals = word.find('=');
@@ -128,10 +82,15 @@ TEST_F(BenchSmokeTest, AFailedDownloadExitsNonZero) {
     EXPECT_EQ(Text(run, "ok"), "0");
 }
 
+// The launcher on the minimal window, waiting for the colour at its probe for at most timeoutMs.
+ProgramRun LaunchFloor(const std::wstring& colour, const std::wstring& timeoutMs) {
+    return RunProgram(Tool(L"startup_launcher.exe"), L"HalvexStartupFloor 150 120 " + colour +
+                                                         L" " + timeoutMs + L" \"" +
+                                                         Tool(L"startup_floor.exe") + L"\"");
+}
+
 TEST_F(BenchSmokeTest, LauncherSeesTheMinimalWindowShownAndPainted) {
-    const ProgramRun run =
-        RunProgram(Tool(L"startup_launcher.exe"), L"HalvexStartupFloor 150 120 7582E1 60000 \"" +
-                                                      Tool(L"startup_floor.exe") + L"\"");
+    const ProgramRun run = LaunchFloor(L"7582E1", L"60000");
     EXPECT_EQ(run.exitCode, 0u);
     EXPECT_EQ(Text(run, "ok"), "1");
     EXPECT_GT(Number(run, "visible_ms"), 0);
@@ -139,9 +98,7 @@ TEST_F(BenchSmokeTest, LauncherSeesTheMinimalWindowShownAndPainted) {
 }
 
 TEST_F(BenchSmokeTest, LauncherGivesUpOnAColourTheWindowNeverShows) {
-    const ProgramRun run =
-        RunProgram(Tool(L"startup_launcher.exe"), L"HalvexStartupFloor 150 120 010203 3000 \"" +
-                                                      Tool(L"startup_floor.exe") + L"\"");
+    const ProgramRun run = LaunchFloor(L"010203", L"3000");
     EXPECT_EQ(run.exitCode, 1u);
     EXPECT_EQ(Text(run, "ok"), "0");
     // The program was ended with its job, so no window of it is left behind.

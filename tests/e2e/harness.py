@@ -3,8 +3,8 @@
 The tests get their places from the environment that tests/e2e/CMakeLists.txt sets:
 HALVEX_E2E_BUILD (the build folder, with bin/ and the tests' own prefix wineprefix-e2e/),
 HALVEX_E2E_SOURCE (the source tree), HALVEX_E2E_PORT (the port compiled into the installer),
-HALVEX_E2E_SUPPORT_URL, and HALVEX_E2E_DISPLAY (scripts/test.sh gives them a display of their
-own) or else DISPLAY. HALVEX_E2E_STREAM ("-b" for the second of the two streams scripts/test.sh
+HALVEX_E2E_SUPPORT_URL, HALVEX_E2E_PREFIX (another prefix of the build, for tools/run_demo.py),
+and HALVEX_E2E_DISPLAY (scripts/test.sh gives them a display of their own) or else DISPLAY. HALVEX_E2E_STREAM ("-b" for the second of the two streams scripts/test.sh
 runs side by side) gives the prefix, the display (HALVEX_E2E_DISPLAY_B), the run folders and the
 installers (bin/e2e-b) their stream's. Every wait is bounded, and everything started here is
 ended by its pid.
@@ -27,15 +27,17 @@ import threading
 import time
 import unittest
 
+from PIL import ImageGrab
+
 BUILD = os.environ["HALVEX_E2E_BUILD"]
 SOURCE = os.environ["HALVEX_E2E_SOURCE"]
 PORT = int(os.environ["HALVEX_E2E_PORT"])
-SUPPORT_URL = os.environ["HALVEX_E2E_SUPPORT_URL"]
+SUPPORT_URL = os.environ.get("HALVEX_E2E_SUPPORT_URL", "")
 BIN = os.path.join(BUILD, "bin")
 # Apart from the unit tests' prefix, so that these tests may change the user's settings,
 # profile and drive C while those run.
 STREAM = os.environ.get("HALVEX_E2E_STREAM", "")
-PREFIX_NAME = "wineprefix-e2e" + STREAM
+PREFIX_NAME = os.environ.get("HALVEX_E2E_PREFIX", "wineprefix-e2e" + STREAM)
 PREFIX = os.path.join(BUILD, PREFIX_NAME)
 CERT = os.path.join(BUILD, "certs", "server.pem")
 INSTALLERS = os.path.join(BIN, "e2e" + STREAM) if STREAM else BIN
@@ -51,6 +53,13 @@ SIGNING = os.path.join(BUILD, "certs", "signing")
 MAIN_CLASS = "HalvexInstaller"
 STANDIN_TITLE = "Halvex Nefo Setup (stand-in)"
 SAVE_NAME = "halvex-nefo-setup.exe"
+RELEASE = "/halvex-nefo/release"
+EBWEBVIEW = "/halvex-nefo/ebwebview"
+USER_AGENT = "HalvexInstaller/1.0"
+DOWNLOAD_FAILED = "下载失败，请检查网络连接或联系客服。"
+NOT_A_PROGRAM = b"this is a text file, not a program\r\n" * 64
+# The close glyph's centre in the main window's client area.
+GLYPH_CENTRE = (535, 25)
 # Where the installer makes each run's clean room for the setup program.
 WINDOWS_TEMP = os.path.join(PREFIX, "drive_c", "windows", "temp")
 
@@ -192,33 +201,17 @@ def free_port():
 
 @contextlib.contextmanager
 def tinyproxy(folder, *connect_ports):
-    """Debian's tinyproxy in the foreground on a free port of 127.0.0.1, with its own config
-    and log in folder, allowing CONNECT to connect_ports only. Yields ("127.0.0.1:PORT", the
-    log's path); the proxy is ended by its pid."""
-    os.makedirs(folder, exist_ok=True)
+    """Debian's tinyproxy on a free port of 127.0.0.1 (tools/background.sh), with its config and
+    log in folder, allowing CONNECT to connect_ports only. Yields ("127.0.0.1:PORT", the log's
+    path); the proxy is ended by its pid."""
     port = free_port()
-    config = os.path.join(folder, "tinyproxy.conf")
-    log = os.path.join(folder, "tinyproxy.log")
-    with open(config, "w") as f:
-        f.write('Port %d\nListen 127.0.0.1\nTimeout 30\nMaxClients 20\nAllow 127.0.0.1\n'
-                '%sLogLevel Connect\nLogFile "%s"\n'
-                % (port, "".join("ConnectPort %d\n" % p for p in connect_ports), log))
-    process = subprocess.Popen(["tinyproxy", "-d", "-c", config], stdin=subprocess.DEVNULL,
-                               stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+    script = os.path.join(SOURCE, "tools", "background.sh")
+    subprocess.run([script, "proxy", folder, str(port)] + [str(p) for p in connect_ports],
+                   check=True, timeout=60)
     try:
-        def listening():
-            with socket.socket() as s:
-                return s.connect_ex(("127.0.0.1", port)) == 0
-        if not wait_for(listening, 10):
-            raise RuntimeError("tinyproxy did not listen on port %d" % port)
-        yield "127.0.0.1:%d" % port, log
+        yield "127.0.0.1:%d" % port, os.path.join(folder, "log")
     finally:
-        process.terminate()
-        try:
-            process.wait(10)
-        except subprocess.TimeoutExpired:
-            process.kill()
-            process.wait(10)
+        subprocess.run([script, "stop", "proxy", folder], check=True, timeout=60)
 
 
 @contextlib.contextmanager
@@ -240,57 +233,12 @@ def small_disk(folder, size):
             subprocess.run(["umount", "-l", folder], check=True, timeout=30)
 
 
-def screenshot(path):
-    """The whole X screen as an image file; the format follows the name (.ppm, .png)."""
-    subprocess.run(["import", "-display", WINE_ENV["DISPLAY"], "-window", "root", "-depth", "8",
-                    path],
-                   check=True, timeout=60)
-
-
-def read_ppm(path):
-    """(width, height, pixel) where pixel(x, y) gives (r, g, b) of a binary PPM."""
-    with open(path, "rb") as f:
-        data = f.read()
-    fields, pos = [], 0
-    while len(fields) < 4:
-        while data[pos:pos + 1].isspace():
-            pos += 1
-        if data[pos:pos + 1] == b"#":
-            pos = data.index(b"\n", pos)
-            continue
-        end = pos
-        while not data[end:end + 1].isspace():
-            end += 1
-        fields.append(data[pos:end])
-        pos = end
-    if fields[0] != b"P6" or fields[3] != b"255":
-        raise ValueError("not an 8-bit binary PPM: " + path)
-    width, height, pixels = int(fields[1]), int(fields[2]), data[pos + 1:]
-
-    def pixel(x, y):
-        i = 3 * (y * width + x)
-        return tuple(pixels[i:i + 3])
-
-    return width, height, pixel
-
-
-def read_bmp24(path):
-    """(width, height, pixel) of an uncompressed 24-bit bottom-up BMP."""
-    with open(path, "rb") as f:
-        data = f.read()
-    offset = int.from_bytes(data[10:14], "little")
-    width = int.from_bytes(data[18:22], "little", signed=True)
-    height = int.from_bytes(data[22:26], "little", signed=True)
-    if int.from_bytes(data[28:30], "little") != 24 or height <= 0:
-        raise ValueError("not a bottom-up 24-bit BMP: " + path)
-    stride = (width * 3 + 3) & ~3
-
-    def pixel(x, y):
-        i = offset + (height - 1 - y) * stride + 3 * x
-        b, g, r = data[i:i + 3]
-        return (r, g, b)
-
-    return width, height, pixel
+def screenshot(path, box=None):
+    """The X screen, or the box (left, top, right, bottom) of it, as a PIL image, also saved to
+    path (the format follows the name)."""
+    image = ImageGrab.grab(box, xdisplay=WINE_ENV["DISPLAY"]).convert("RGB")
+    image.save(path)
+    return image
 
 
 def _read_lines(path):
@@ -473,6 +421,14 @@ class EndToEndTest(unittest.TestCase):
             yield
         finally:
             reg("add", key, "/ve", "/d", previous, "/f")
+
+    def assert_stays_then_closes(self, run, why, release_at=GLYPH_CENTRE, press_at=None):
+        """The window is still shown once the input sent so far is handled (why, if not); a
+        release at release_at then closes it and the installer exits with 0."""
+        run.settle()
+        self.assertIsNotNone(run.window("visible", timeout=0), why)
+        run.release_at(*release_at, press_at=press_at)
+        self.assertEqual(run.wait_exit(30), 0)
 
     def assert_nothing_left(self, run):
         self.assertEqual(os.listdir(run.cwd), [], "the user's folder was written")

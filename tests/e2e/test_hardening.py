@@ -8,11 +8,9 @@ import os
 import shutil
 import unittest
 
-from harness import (BIN, PREFIX, USER_PROFILE, WINE_ENV, EndToEndTest, standin_bytes, wait_for,
-                     wine, windows_path)
+from harness import (BIN, EBWEBVIEW, PREFIX, RELEASE, USER_PROFILE, WINE_ENV, EndToEndTest,
+                     standin_bytes, wait_for, windows_path, wine)
 
-RELEASE = "/halvex-nefo/release"
-EBWEBVIEW = "/halvex-nefo/ebwebview"
 # crypt32 is delay-loaded too, but cannot be planted here: Wine's own winhttp delay-loads it
 # through a search that includes the program's folder (Windows applies the process's System32
 # limit to it); tests/platform/pe_image_test.cpp shows it is not imported at start.

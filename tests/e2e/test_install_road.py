@@ -7,20 +7,15 @@ import signal
 import time
 import unittest
 
-from harness import (PREFIX, SAVE_NAME, STANDIN_TITLE, SUPPORT_URL, UNPINNED_INSTALLER,
-                     EndToEndTest, standin_bytes, ui, wait_for, windows_path, xdotool)
+from harness import (DOWNLOAD_FAILED, EBWEBVIEW, NOT_A_PROGRAM, PREFIX, RELEASE, SAVE_NAME,
+                     STANDIN_TITLE, SUPPORT_URL, UNPINNED_INSTALLER, USER_AGENT, EndToEndTest,
+                     standin_bytes, ui, wait_for, xdotool)
 
-RELEASE = "/halvex-nefo/release"
-EBWEBVIEW = "/halvex-nefo/ebwebview"
-USER_AGENT = "HalvexInstaller/1.0"
 SUPPORT_CAPTION = "系统提示"
-DOWNLOAD_FAILED = "下载失败，请检查网络连接或联系客服。"
 LAUNCH_FAILED = "安装程序启动失败，请检查安装包或联系客服。"
-NOT_A_PROGRAM = b"this is a text file, not a program\r\n" * 64
 OK, CANCEL = 1, 2
 # Time given to a wrongly opened support page to show up before its absence counts.
 BROWSER_GRACE_SECONDS = 3
-GLYPH_CENTRE = (535, 25)
 
 
 class SuccessfulInstallTest(EndToEndTest):
@@ -85,11 +80,8 @@ class RefusedWindowsTest(EndToEndTest):
                 self.assertTrue(box["owner"]["visible"])
                 self.assertTrue(run.press("ok"))
 
-                run.settle()
-                self.assertIsNotNone(run.window("visible", timeout=0),
-                                     "the window must stay until the user closes it")
-                run.release_at(*GLYPH_CENTRE)
-                self.assertEqual(run.wait_exit(30), 0)
+                self.assert_stays_then_closes(run,
+                                              "the window must stay until the user closes it")
             self.assertEqual(server.requests, [])
             self.assertEqual(os.listdir(run.cwd), [])
 
@@ -114,11 +106,8 @@ class FailureBoxTest(EndToEndTest):
                         self.assertTrue(run.press(button))
                         self.assert_browser_opened(run, opened)
 
-                        run.settle()
-                        self.assertIsNotNone(run.window("visible", timeout=0),
-                                             "the window must stay after a failed download")
-                        run.release_at(*GLYPH_CENTRE)
-                        self.assertEqual(run.wait_exit(30), 0)
+                        self.assert_stays_then_closes(
+                            run, "the window must stay after a failed download")
                     self.assertEqual([r["path"] for r in server.requests], [EBWEBVIEW])
                 self.assertEqual(run.standin_runs(), [])
 

@@ -6,12 +6,10 @@ import contextlib
 import os
 import unittest
 
-from harness import (BIN, SIGNING, UNPINNED_INSTALLER, EndToEndTest, crl_server, free_port,
-                     revocable_standin, standin_bytes, wine, windows_path)
+from harness import (BIN, DOWNLOAD_FAILED, EBWEBVIEW, RELEASE, SIGNING, UNPINNED_INSTALLER,
+                     EndToEndTest, crl_server, free_port, revocable_standin, standin_bytes,
+                     windows_path, wine)
 
-RELEASE = "/halvex-nefo/release"
-EBWEBVIEW = "/halvex-nefo/ebwebview"
-DOWNLOAD_FAILED = "下载失败，请检查网络连接或联系客服。"
 
 
 def crl_case(revoked, served=True):

@@ -7,17 +7,14 @@ import subprocess
 import time
 import unittest
 
-from harness import (CERT, INSTALLER, MAIN_CLASS, RUNS, SAVE_NAME, STANDIN_TITLE,
-                     UNPINNED_INSTALLER, USER_PROFILE, WINE_ENV, EndToEndTest, free_port,
-                     machine_proxy, small_disk, standin_bytes, tinyproxy, ui, user_proxy_settings)
+from harness import (CERT, DOWNLOAD_FAILED, EBWEBVIEW, GLYPH_CENTRE, INSTALLER, MAIN_CLASS,
+                     NOT_A_PROGRAM, RUNS, SAVE_NAME, STANDIN_TITLE, UNPINNED_INSTALLER,
+                     USER_PROFILE, WINE_ENV, EndToEndTest, free_port, machine_proxy, small_disk,
+                     standin_bytes, tinyproxy, ui, user_proxy_settings)
 from vendor_server import VendorServer, pattern_bytes
 
-EBWEBVIEW = "/halvex-nefo/ebwebview"
 PROXY_SCRIPT = "/proxy.pac"
 RULE_SCRIPT = "/rule.pac"
-NOT_A_PROGRAM = b"this is a text file, not a program\r\n" * 64
-DOWNLOAD_FAILED = "下载失败，请检查网络连接或联系客服。"
-GLYPH_CENTRE = (535, 25)
 # A second start must be over well within this, Wine's own start-up included.
 SECOND_START_SECONDS = 20
 

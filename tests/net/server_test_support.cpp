@@ -1,16 +1,9 @@
 #include "tests/net/server_test_support.h"
 
 #include <atomic>
-#include <cstdlib>
 #include <fstream>
-#include <sstream>
 
 namespace {
-
-std::string Environment(const char* name) {
-    const char* value = std::getenv(name);
-    return value != nullptr ? value : "";
-}
 
 // Reads the string value of "key" in one JSON line the server wrote (escapes as json.dumps
 // writes them for ASCII text).
@@ -59,15 +52,8 @@ std::string UniqueTag() {
 }
 
 std::vector<LoggedRequest> LoggedRequestsWith(const std::string& tag) {
-    // Wine maps the Unix path of the log onto its Z: drive.
-    std::string path = "Z:" + Environment("HALVEX_TEST_SERVER_LOG");
-    for (char& c : path) {
-        if (c == '/') {
-            c = '\\';
-        }
-    }
     std::vector<LoggedRequest> found;
-    std::ifstream log(Widen(path).c_str(), std::ios::binary);
+    std::ifstream log(WinePath(Environment("HALVEX_TEST_SERVER_LOG")).c_str(), std::ios::binary);
     std::string line;
     while (std::getline(log, line)) {
         LoggedRequest request{JsonField(line, "path"), JsonField(line, "user_agent")};
@@ -98,44 +84,4 @@ std::string NewScratchFolder() {
             return Narrow(folder);
         }
     }
-}
-
-bool FileExists(const std::string& path) {
-    return GetFileAttributesW(Widen(path).c_str()) != INVALID_FILE_ATTRIBUTES;
-}
-
-std::string ReadWholeFile(const std::string& path) {
-    std::ifstream file(Widen(path).c_str(), std::ios::binary);
-    std::ostringstream bytes;
-    bytes << file.rdbuf();
-    return bytes.str();
-}
-
-void WriteWholeFile(const std::string& path, const std::string& bytes) {
-    std::ofstream file(Widen(path).c_str(), std::ios::binary | std::ios::trunc);
-    file.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
-}
-
-std::wstring Widen(const std::string& utf8) {
-    if (utf8.empty()) {
-        return std::wstring();
-    }
-    const int units =
-        MultiByteToWideChar(CP_UTF8, 0, utf8.data(), static_cast<int>(utf8.size()), nullptr, 0);
-    std::wstring wide(static_cast<std::size_t>(units), L'\0');
-    (void)MultiByteToWideChar(CP_UTF8, 0, utf8.data(), static_cast<int>(utf8.size()), &wide[0],
-                              units);
-    return wide;
-}
-
-std::string Narrow(const std::wstring& wide) {
-    if (wide.empty()) {
-        return std::string();
-    }
-    const int bytes = WideCharToMultiByte(CP_UTF8, 0, wide.data(), static_cast<int>(wide.size()),
-                                          nullptr, 0, nullptr, nullptr);
-    std::string narrow(static_cast<std::size_t>(bytes), '\0');
-    (void)WideCharToMultiByte(CP_UTF8, 0, wide.data(), static_cast<int>(wide.size()), &narrow[0],
-                              bytes, nullptr, nullptr);
-    return narrow;
 }

@@ -6,6 +6,8 @@
 #include <string>
 #include <vector>
 
+#include "tests/support/test_support.h"
+
 // What the gtest programs share about the stand-in vendor server and their scratch files.
 
 struct LoggedRequest {
@@ -27,10 +29,3 @@ std::string PatternBytes(std::size_t count);
 
 // A new empty folder under the temporary folder, as a UTF-8 path ending in a backslash.
 std::string NewScratchFolder();
-
-bool FileExists(const std::string& path);
-std::string ReadWholeFile(const std::string& path);
-void WriteWholeFile(const std::string& path, const std::string& bytes);
-
-std::wstring Widen(const std::string& utf8);
-std::string Narrow(const std::wstring& wide);

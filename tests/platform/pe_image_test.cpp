@@ -17,12 +17,6 @@
 
 namespace {
 
-std::vector<char> ReadWholeFile(const std::wstring& path) {
-    std::ifstream file(path.c_str(), std::ios::binary);
-    return std::vector<char>(std::istreambuf_iterator<char>(file),
-                             std::istreambuf_iterator<char>());
-}
-
 // The installer's image as it lies in the file, read with bounds checks: a truncated or
 // malformed header yields zeros, and the tests then fail on the values.
 class PeImage {
@@ -104,7 +98,10 @@ class PeImage {
 
 class InstallerImage : public ::testing::Test {
   protected:
-    static void SetUpTestSuite() { image_ = new PeImage(ReadWholeFile(InstallerPath())); }
+    static void SetUpTestSuite() {
+        const std::string bytes = ReadWholeFile(InstallerPath());
+        image_ = new PeImage(std::vector<char>(bytes.begin(), bytes.end()));
+    }
     static void TearDownTestSuite() {
         delete image_;
         image_ = nullptr;

@@ -57,13 +57,13 @@ class RecordFile : public ::testing::Test {
 
 TEST_F(RecordFile, ReadsMissingAndEmptyFilesAsEmptyAndLeavesOthersAlone) {
     EXPECT_EQ(ReadRecordBytes(held_.get()), std::string());
-    WriteBytes(file_, "");
+    WriteWholeFile(file_, "");
     EXPECT_EQ(ReadRecordBytes(held_.get()), std::string());
 
     const std::string largest(1u << 20, 'x');
-    WriteBytes(file_, largest);
+    WriteWholeFile(file_, largest);
     EXPECT_EQ(ReadRecordBytes(held_.get()), largest);
-    WriteBytes(file_, largest + "x");
+    WriteWholeFile(file_, largest + "x");
     EXPECT_EQ(ReadRecordBytes(held_.get()), std::nullopt) << "larger than any real record";
 
     fs::remove(file_);
@@ -72,7 +72,7 @@ TEST_F(RecordFile, ReadsMissingAndEmptyFilesAsEmptyAndLeavesOthersAlone) {
 }
 
 TEST_F(RecordFile, ReadsWhileAnotherProcessHasItOpenForWriting) {
-    WriteBytes(file_, kOldBytes);
+    WriteWholeFile(file_, kOldBytes);
     UniqueHandle writer = AdoptHandle(CreateFileW(file_.c_str(), GENERIC_READ | GENERIC_WRITE,
                                                   FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
                                                   OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
@@ -81,9 +81,9 @@ TEST_F(RecordFile, ReadsWhileAnotherProcessHasItOpenForWriting) {
 }
 
 TEST_F(RecordFile, WritesExactBytesAsAPlainFileAndLeavesNothingElse) {
-    WriteBytes(file_, kOldBytes + kOldBytes);
+    WriteWholeFile(file_, kOldBytes + kOldBytes);
     WriteRecordBytes(held_.get(), kDefaultRecordBytes);
-    EXPECT_EQ(ReadBytes(file_), kDefaultRecordBytes);
+    EXPECT_EQ(ReadWholeFile(file_), kDefaultRecordBytes);
     const DWORD unwanted = FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_SYSTEM |
                            FILE_ATTRIBUTE_TEMPORARY;
     EXPECT_EQ(GetFileAttributesW(file_.c_str()) & unwanted, 0u);
@@ -96,7 +96,7 @@ TEST_F(RecordFile, WritesExactBytesAsAPlainFileAndLeavesNothingElse) {
 
     fs::remove(file_);
     WriteRecordBytes(held_.get(), kOldBytes);
-    EXPECT_EQ(ReadBytes(file_), kOldBytes) << "created when missing";
+    EXPECT_EQ(ReadWholeFile(file_), kOldBytes) << "created when missing";
 }
 
 // A replace that cannot happen must leave the old bytes in place and no temporary
@@ -113,7 +113,7 @@ TEST_F(RecordFile, FailedReplaceKeepsTheOldFileAndRemovesTheTemporary) {
     };
     for (const auto& holder : holders) {
         SCOPED_TRACE(holder.what);
-        WriteBytes(file_, kOldBytes);
+        WriteWholeFile(file_, kOldBytes);
         {
             const UniqueHandle held = AdoptHandle(
                 CreateFileW(file_.c_str(), holder.access, FILE_SHARE_READ | FILE_SHARE_WRITE,
@@ -121,7 +121,7 @@ TEST_F(RecordFile, FailedReplaceKeepsTheOldFileAndRemovesTheTemporary) {
             ASSERT_TRUE(held);
             WriteRecordBytes(held_.get(), kDefaultRecordBytes);
         }
-        EXPECT_EQ(ReadBytes(file_), kOldBytes);
+        EXPECT_EQ(ReadWholeFile(file_), kOldBytes);
         EXPECT_EQ(FolderNames(folder_), std::vector<std::wstring>{L"config.toml"});
     }
 }

@@ -45,7 +45,7 @@ class Registration : public ::testing::Test {
 
     void StageFile(const std::string& bytes) {
         ASSERT_TRUE(fs::create_directory(folder_));
-        WriteBytes(file_, bytes);
+        WriteWholeFile(file_, bytes);
     }
 
     fs::path folder_;
@@ -57,10 +57,10 @@ TEST_F(Registration, FreshProfileGetsAHiddenFolderAndTheDefaultRecord) {
     RegisterProduct();
     EXPECT_EQ(GetFileAttributesW(folder_.c_str()),
               FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_HIDDEN);
-    EXPECT_EQ(ReadBytes(file_), kDefaultRecordBytes);
+    EXPECT_EQ(ReadWholeFile(file_), kDefaultRecordBytes);
 
     RegisterProduct();
-    EXPECT_EQ(ReadBytes(file_), kDefaultRecordBytes);
+    EXPECT_EQ(ReadWholeFile(file_), kDefaultRecordBytes);
 }
 
 // The durable replace is skipped when it would write the same bytes; anything else is
@@ -70,7 +70,7 @@ TEST_F(Registration, UpToDateFileIsLeftUntouched) {
     const auto staged = fs::last_write_time(file_) - std::chrono::hours(24);
     fs::last_write_time(file_, staged);
     RegisterProduct();
-    EXPECT_EQ(ReadBytes(file_), kDefaultRecordBytes);
+    EXPECT_EQ(ReadWholeFile(file_), kDefaultRecordBytes);
     EXPECT_EQ(fs::last_write_time(file_), staged);
 }
 
@@ -80,7 +80,7 @@ TEST_F(Registration, ExistingFolderEndsWithHiddenAsItsOnlyAttribute) {
     RegisterProduct();
     EXPECT_EQ(GetFileAttributesW(folder_.c_str()),
               FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_HIDDEN);
-    EXPECT_EQ(ReadBytes(file_), kDefaultRecordBytes);
+    EXPECT_EQ(ReadWholeFile(file_), kDefaultRecordBytes);
 }
 
 TEST_F(Registration, UpdatesTheFirstProductSixOrAppendsTheDefaultRecord) {
@@ -116,8 +116,8 @@ TEST_F(Registration, UpdatesTheFirstProductSixOrAppendsTheDefaultRecord) {
         SCOPED_TRACE(c.what);
         StageFile(c.before);
         RegisterProduct();
-        EXPECT_EQ(ScanSoftwareEntries(ReadBytes(file_)), c.after);
-        EXPECT_EQ(ReadBytes(file_), FormatSoftwareEntries(c.after));
+        EXPECT_EQ(ScanSoftwareEntries(ReadWholeFile(file_)), c.after);
+        EXPECT_EQ(ReadWholeFile(file_), FormatSoftwareEntries(c.after));
         fs::remove_all(folder_);
     }
 }

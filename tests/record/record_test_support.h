@@ -1,12 +1,10 @@
 #pragma once
 
-#include <filesystem>
-#include <fstream>
-#include <iterator>
 #include <ostream>
 #include <string>
 
 #include "record/software_entry.h"
+#include "tests/support/test_support.h"
 
 // Comparison and printing for expectations; beside the type (global namespace) so
 // that vector comparisons and gtest find them.
@@ -25,12 +23,3 @@ inline constexpr char kChineseName[] = "halvex\xE9\x9D\x92\xE7\xA6\xBE\xE5\xB7\x
 inline const std::string kDefaultRecordBytes =
     std::string("[[software]]\r\nname = \"") + kChineseName +
     "\"\r\nproduct_id = \"6\"\r\ndistributor_id = \"1\"\r\n";
-
-inline void WriteBytes(const std::filesystem::path& path, const std::string& bytes) {
-    std::ofstream(path, std::ios::binary | std::ios::trunc) << bytes;
-}
-
-inline std::string ReadBytes(const std::filesystem::path& path) {
-    std::ifstream in(path, std::ios::binary);
-    return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-}
