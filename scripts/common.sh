@@ -6,7 +6,8 @@ HALVEX_ROOT=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 # tinyproxy-bin is the proxy alone: the tinyproxy package would also start a system service.
 HALVEX_PACKAGES=(cmake ninja-build g++-mingw-w64-x86-64-posix binutils-mingw-w64-x86-64
     mingw-w64-x86-64-dev googletest wine wine64 xvfb x11-utils imagemagick fonts-wqy-microhei
-    python3 openssl ca-certificates xdotool tinyproxy-bin osslsigncode clang lld llvm clang-tidy)
+    python3 openssl ca-certificates xdotool tinyproxy-bin osslsigncode clang lld llvm clang-tidy
+    inotify-tools)
 
 # Tests the clang build leaves out: the end-to-end runs (the GCC build's), the benchmark
 # smoke, the art script (no compiler involved) and the reproducibility check (GCC's).
