@@ -17,7 +17,7 @@ import tempfile
 import time
 
 from harness import (PREFIX, RUNS, SOURCE, USER_PROFILE, WINE_ENV, EndToEndTest, desktop_shell_pids, reg,
-                     standin_bytes, ui, wait_for, windows_path, xdotool)
+                     standin_bytes, ui, wait_for, windows_path, wine, xdotool)
 from test_install_road import desktop_shell_stopped
 
 RELEASE = "/halvex-nefo/release"
@@ -27,7 +27,7 @@ GLYPH_CENTRE = (535, 25)
 ALLOW_LIST = os.path.join(SOURCE, "docs", "security.md")
 TRACE = "-all,+pid,+loaddll,+process,+reg,+relay"
 RELAY_KEY = "HKCU\\Software\\Wine\\Debug"
-RELAYED = "DuplicateHandle;ExitThread;RtlExitUserThread"
+RELAYED = "DuplicateHandle;RtlExitUserThread"
 WINDOW_TITLE = "Halvex Installer"
 INTERNET_SETTINGS = "hkcu\\software\\microsoft\\windows\\currentversion\\internet settings"
 DRIVE_C = os.path.join(PREFIX, "drive_c")
@@ -173,22 +173,40 @@ def file_watch(folders, names):
 
 
 @contextlib.contextmanager
+def relay_settings(**values):
+    """Wine's relay settings (HKCU\\Software\\Wine\\Debug) set for the block, then put back."""
+    previous = {}
+    for name, value in values.items():
+        found = wine(["reg", "query", RELAY_KEY, "/v", name])
+        lines = [line.split("REG_SZ", 1)[1].strip() for line in
+                 found.stdout.decode(errors="replace").splitlines() if "REG_SZ" in line]
+        previous[name] = lines[0] if found.returncode == 0 and lines else None
+        reg("add", RELAY_KEY, "/v", name, "/d", value, "/f")
+    try:
+        yield
+    finally:
+        for name, value in previous.items():
+            if value is None:
+                reg("delete", RELAY_KEY, "/v", name, "/f")
+            else:
+                reg("add", RELAY_KEY, "/v", name, "/d", value, "/f")
+
+
+@contextlib.contextmanager
 def quiet_prefix():
     """The prefix's desktop shell up and held for the block: it ends with the last program of
     the prefix, so an idle console program (a prompt waiting on a pipe) keeps it. The relay
-    shows only the calls the trace reader needs."""
+    shows only the calls the trace reader needs, from every library: threads end through
+    kernel32, which it leaves out by default."""
     keeper = subprocess.Popen(["wine", "cmd", "/c", "set /p x="], env=WINE_ENV,
                               stdin=subprocess.PIPE, stdout=subprocess.DEVNULL,
                               stderr=subprocess.DEVNULL)
     try:
-        reg("add", RELAY_KEY, "/v", "RelayInclude", "/d", RELAYED, "/f")
-        try:
+        with relay_settings(RelayInclude=RELAYED, RelayFromExclude=""):
             ui("window", "--class", "NoSuchWindow", timeout=0)  # brings the desktop shell up
             if not wait_for(desktop_shell_pids, 120, 0.5):
                 raise RuntimeError("the desktop shell did not start")
             yield
-        finally:
-            reg("delete", RELAY_KEY, "/v", "RelayInclude", "/f")
     finally:
         keeper.stdin.close()
         keeper.wait(60)
@@ -282,5 +300,5 @@ def worker_ended(log_path):
         text = f.read().lower()
     worker = re.search(r"^[0-9a-f]+:([0-9a-f]+):trace:loaddll:\w+ loaded l\"[^\"]*winhttp\.dll",
                        text, re.M)
-    return bool(worker) and re.search(r"^[0-9a-f]+:%s:call [\w.]*exitthread\(" % worker.group(1),
+    return bool(worker) and re.search(r"^[0-9a-f]+:%s:call [\w.]*exit(user)?thread\(" % worker.group(1),
                                       text, re.M) is not None
