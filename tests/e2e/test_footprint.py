@@ -5,7 +5,9 @@ table in docs/security.md.
 
 Wine traces the installer alone: WINEDEBUG is given to its start only, with the prefix's server,
 desktop shell and services already running. inotify cannot tell who wrote, so nothing else is
-started while it watches: no UI driver, no screenshot; the box is found and answered through X."""
+started while it watches: no UI driver, no screenshot; the box is found and answered, and the
+window closed, through X. On the support page's road the desktop shell is stopped, so that a
+road that opened the page itself, elevated, would show as a process the installer started."""
 
 import contextlib
 import fnmatch
@@ -16,8 +18,9 @@ import subprocess
 import tempfile
 import time
 
-from harness import (PREFIX, RUNS, SOURCE, USER_PROFILE, WINE_ENV, EndToEndTest, desktop_shell_pids, reg,
-                     standin_bytes, ui, wait_for, windows_path, wine, xdotool)
+from harness import (PREFIX, RUNS, SOURCE, USER_PROFILE, WINE_ENV, EndToEndTest,
+                     desktop_shell_pids, reg, standin_bytes, ui, wait_for, windows_path, wine,
+                     xdotool)
 from test_install_road import desktop_shell_stopped
 
 RELEASE = "/halvex-nefo/release"
@@ -32,6 +35,7 @@ WINDOW_TITLE = "Halvex Installer"
 INTERNET_SETTINGS = "hkcu\\software\\microsoft\\windows\\currentversion\\internet settings"
 DRIVE_C = os.path.join(PREFIX, "drive_c")
 RECORD_FOLDER = os.path.join(USER_PROFILE, ".halvex")
+KINDS = ("load", "process", "key")
 FILE_EVENTS = "create,modify,close_write,attrib,delete,delete_self,moved_from,moved_to"
 
 # Lower case by then: "<pid>:<tid>:trace:<channel>:<function> ..." or, from the relay,
@@ -99,20 +103,22 @@ def traced(log_path, names):
     """The loads, process starts and user-registry keys of the process Wine started first (the
     installer), as (kind, name). +reg gives a key's root handle and relative name, then the
     handle it opened, per thread; crypt32 works on duplicates of its store keys, which only the
-    relay of DuplicateHandle shows (without the new handle): the next open in that thread from a
-    handle not opened since is taken to be the duplicate."""
+    relay of DuplicateHandle shows (without the new handle): when the thread duplicates the key it
+    opened last, its next open from a handle not opened since is taken to be from the duplicate."""
     with open(log_path, encoding="utf-8", errors="replace") as f:
         lines = [LINE.match(line.rstrip("\n").lower()) for line in f]
     lines = [(m[1], m[2], m[3] or m[5], m[4] or m[6], m[7]) for m in lines if m]
     if not lines:
         return set()
     installer = lines[0][0]
-    items, handles, pending, duplicated = set(), {}, {}, {}
+    items, handles, pending, duplicated, last = set(), {}, {}, {}, {}
     for pid, tid, kind, function, text in lines:
         if pid != installer:
             continue
         if kind == "call" and function.endswith(".duplicatehandle"):
-            duplicated[tid] = (DUPLICATE.match(text).group(1), set())
+            source = DUPLICATE.match(text).group(1)
+            if source == last.get(tid):
+                duplicated[tid] = (source, set())
         elif kind == "loaddll" and LOADED.match(text):
             items.add(("load", names.windows(unescape(LOADED.match(text).group(1)))))
         elif kind == "process" and function == "ntcreateuserprocess" and PROCESS.match(text):
@@ -121,15 +127,18 @@ def traced(log_path, names):
             root, name = KEY_OPEN.match(text).groups()
             if tid in duplicated:
                 source, opened = duplicated.pop(tid)
-                if root != source and root not in opened and source in handles:
+                if root != source and root not in opened:
                     handles[root] = handles[source]
-            path = unescape(name) if root == "(nil)" else handles.get(root, "?") + "\\" + unescape(name)
+            path = unescape(name)
+            if root != "(nil)":
+                path = handles.get(root, "?") + "\\" + path
             pending[tid] = path.rstrip("\\")
             if not path.startswith("\\registry\\machine"):
                 items.add(("key", names.windows(pending[tid])))
         elif kind == "reg" and KEY_OPENED.match(text) and tid in pending:
             handle = KEY_OPENED.match(text).group(1)
             handles[handle] = pending.pop(tid)
+            last[tid] = handle
             if tid in duplicated:
                 duplicated[tid][1].add(handle)
     return items
@@ -251,7 +260,8 @@ class FootprintTest(EndToEndTest):
                     server.route(path, body=standin_bytes())
             if support:
                 # Registered before the trace starts: reg is a Wine program too.
-                stack.enter_context(self.browser_recorder(os.path.join(RUNS, "footprint-browser.txt")))
+                record = os.path.join(RUNS, "footprint-browser.txt")
+                stack.enter_context(self.browser_recorder(record))
             events = []
 
             def watch(run):
@@ -265,17 +275,19 @@ class FootprintTest(EndToEndTest):
             self.assertEqual(run.wait_exit(300), 0)
         observed = traced(run.log.name, Names(run.cwd))
         changed = {("file", name) for _, name in events[0]}
-        kinds = lambda wanted: {name for kind, name in observed if kind == wanted}
+        names = {kind: {name for k, name in observed if k == kind} for kind in KINDS}
         room = "%systemroot%\\temp\\halvex-<room>"
         controls = {
-            "winhttp.dll from System32": "%systemroot%\\system32\\winhttp.dll" in kinds("load"),
-            "Internet Settings key": any(k.startswith(INTERNET_SETTINGS) for k in kinds("key")),
+            "winhttp.dll from System32": "%systemroot%\\system32\\winhttp.dll" in names["load"],
+            "Internet Settings key": any(k.startswith(INTERNET_SETTINGS) for k in names["key"]),
             "clean room made": ("create,isdir", room) in events[0],
             "clean room removed": ("delete,isdir", room) in events[0],
             "record written": ("moved_to", "%userprofile%\\.halvex\\config.toml") in events[0],
         }
-        if not support:
-            controls["stand-in started"] = room + "\\halvex-nefo-setup.exe" in kinds("process")
+        if support:
+            controls["end of the worker after OK"] = worker_ended(run.log.name)
+        else:
+            controls["stand-in started"] = room + "\\halvex-nefo-setup.exe" in names["process"]
         return observed | changed, controls
 
     def answer_the_box_with_the_shell_stopped(self, run):
@@ -300,5 +312,5 @@ def worker_ended(log_path):
         text = f.read().lower()
     worker = re.search(r"^[0-9a-f]+:([0-9a-f]+):trace:loaddll:\w+ loaded l\"[^\"]*winhttp\.dll",
                        text, re.M)
-    return bool(worker) and re.search(r"^[0-9a-f]+:%s:call [\w.]*exit(user)?thread\(" % worker.group(1),
-                                      text, re.M) is not None
+    ended = r"^[0-9a-f]+:%s:call [\w.]*exit(user)?thread\(" % (worker.group(1) if worker else "-")
+    return bool(worker) and re.search(ended, text, re.M) is not None
