@@ -4,7 +4,8 @@ folder written on drive C or in its own folder must be allowed by the footprint 
 table in docs/security.md.
 
 Wine traces the installer alone: WINEDEBUG is given to its start only, with the prefix's server,
-desktop shell and services already running. inotify cannot tell who wrote, so nothing else is
+desktop shell and services already running, and only its own process's lines are read (a program
+it starts may inherit the variable). inotify cannot tell who wrote, so nothing else is
 started while it watches: no UI driver, no screenshot; the box is found and answered, and the
 window closed, through X. On the support page's road the desktop shell is stopped, so that a
 road that opened the page itself, elevated, would show as a process the installer started."""
