@@ -9,7 +9,7 @@ HALVEX_PYTHON=/usr/bin/python3
 HALVEX_PACKAGES=(cmake ninja-build g++-mingw-w64-x86-64-posix binutils-mingw-w64-x86-64
     mingw-w64-x86-64-dev googletest wine wine64 xvfb x11-utils fonts-wqy-microhei python3
     python3-cryptography python3-pil openssl ca-certificates xdotool tinyproxy-bin osslsigncode
-    clang lld llvm clang-tidy)
+    clang lld llvm clang-tidy inotify-tools)
 
 # Tests the clang build leaves out: the end-to-end runs (the GCC build's), the benchmark
 # smoke, the art script (no compiler involved) and the reproducibility check (GCC's).

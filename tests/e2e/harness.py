@@ -252,6 +252,22 @@ def clean_rooms():
     return set(glob.glob(os.path.join(WINDOWS_TEMP, "halvex-*")))
 
 
+def desktop_shell_pids():
+    """The Unix pids of the prefix's desktop shell (explorer.exe)."""
+    pids = []
+    for entry in os.listdir("/proc"):
+        try:
+            with open("/proc/%s/cmdline" % entry, "rb") as f:
+                command = f.read()
+            with open("/proc/%s/environ" % entry, "rb") as f:
+                environ = f.read().split(b"\0")
+        except (OSError, ValueError):
+            continue
+        if b"explorer.exe" in command and ("WINEPREFIX=" + PREFIX).encode() in environ:
+            pids.append(int(entry))
+    return pids
+
+
 def wait_for(condition, timeout, step=0.1):
     """Polls condition until it is true or the bound passes; returns its last value."""
     deadline = time.monotonic() + timeout
@@ -266,13 +282,13 @@ class InstallerRun:
     """One start of the installer, from a fresh current folder of its own."""
 
     def __init__(self, name, standin_seconds=0, standin_exit_code=0, environment=None,
-                 beside=(), installer=INSTALLER):
+                 beside=None, installer=INSTALLER, before_start=None):
         self.folder = os.path.join(RUNS, name)
         shutil.rmtree(self.folder, ignore_errors=True)
         self.cwd = os.path.join(self.folder, "cwd")
         os.makedirs(self.cwd)
         program = installer
-        if beside:
+        if beside is not None:
             # Started from a copy in its current folder, as from a Downloads folder, with
             # the given files lying next to it.
             program = shutil.copy(installer, self.cwd)
@@ -286,6 +302,8 @@ class InstallerRun:
         env["HALVEX_STANDIN_SECONDS"] = str(standin_seconds)
         env["HALVEX_STANDIN_EXIT_CODE"] = str(standin_exit_code)
         env.update(environment or {})
+        if before_start:
+            before_start(self)
         self.log = open(os.path.join(self.folder, "wine.log"), "wb")
         # The wine launcher becomes the Windows process, so its pid is the installer's.
         self.process = subprocess.Popen(["wine", program], cwd=self.cwd, env=env,
@@ -378,8 +396,9 @@ class EndToEndTest(unittest.TestCase):
     def installer(self, name, **options):
         """Starts the installer; options: standin_seconds, standin_exit_code,
         environment (variables added to the Wine environment, e.g. WINEDLLOVERRIDES),
-        beside (files to put next to a copy of the installer, which then runs from there) and
-        installer (UNPINNED_INSTALLER for the build without the publisher pin)."""
+        beside (files to put next to a copy of the installer, which then runs from there; () for
+        the copy alone), installer (UNPINNED_INSTALLER for the build without the publisher pin)
+        and before_start (called with the run once its folders exist, just before the start)."""
         run = InstallerRun(name, **options)
         try:
             yield run
