@@ -8,8 +8,9 @@ watched for a few seconds, starts the installer from a folder of its own, saves 
 screenshots of its window during the download and of the setup program's window, and prints
 which setup was requested, that it ran and was deleted, and the installer's exit code.
 
-The installer is built pinned to the test publisher and signed by it; the setup program
-served first is signed by that publisher. Then a setup program signed by another publisher is
+The installer is built pinned to the test publisher and to the stand-in's version floor and
+product name, and signed by that publisher; the setup program served first is the stand-in,
+signed by that publisher. Then a setup program signed by another publisher is
 served to a second run, which must refuse it with the download-failure box (screenshot
 refused-signature.png) and neither run nor keep it.
 
