@@ -199,14 +199,18 @@ bool ForEachChild(const Bytes& block, const Node& parent, bool textValues, Visit
     return true;
 }
 
+char16_t AsciiLower(char16_t unit) {
+    return unit >= u'A' && unit <= u'Z' ? static_cast<char16_t>(unit + 32) : unit;
+}
+
 // Keys compare as Windows compares them, without regard to ASCII case.
 bool KeyIs(const std::u16string& key, const char* name) {
     std::size_t i = 0;
     for (; name[i] != '\0'; ++i) {
-        if (i >= key.size()) return false;
-        const char16_t unit = key[i] >= u'A' && key[i] <= u'Z' ? key[i] + 32 : key[i];
-        const char wanted = name[i] >= 'A' && name[i] <= 'Z' ? name[i] + 32 : name[i];
-        if (unit != static_cast<char16_t>(wanted)) return false;
+        if (i >= key.size() ||
+            AsciiLower(key[i]) != AsciiLower(static_cast<unsigned char>(name[i]))) {
+            return false;
+        }
     }
     return i == key.size();
 }
