@@ -180,10 +180,11 @@ bool ReadNode(const Bytes& block, std::size_t at, std::size_t end, bool textValu
         if (code == 0) break;
         node.key.push_back(static_cast<char16_t>(code));
     }
-    node.valueAt = AlignUp4(unit + 2);
+    // A node without a value may end right after its key, before the padding.
+    node.valueAt = std::min(AlignUp4(unit + 2), node.end);
     const std::size_t valueBytes =
         (textValue || type == kTextValue) ? std::size_t{2} * node.valueLength : node.valueLength;
-    if (node.valueAt > node.end || valueBytes > node.end - node.valueAt) return false;
+    if (valueBytes > node.end - node.valueAt) return false;
     node.childrenAt = AlignUp4(node.valueAt + valueBytes);
     return true;
 }
