@@ -11,6 +11,7 @@
 #include "install/error_dialogs.h"
 #include "install/setup_environment.h"
 #include "install/setup_signature.h"
+#include "install/setup_version.h"
 #include "install/version_gate.h"
 #include "install/webview2_probe.h"
 #include "net/download.h"
@@ -99,6 +100,12 @@ Outcome DownloadAndRun(HWND mainWindow, const std::string& url) {
     // without the pinned publisher's signature is neither run nor kept.
     if (kSetupPublisher[0] != L'\0' && !IsSignedByPublisher(heldFile.get(), downloadedName.c_str(),
                                                             kSetupPublisher, kSetupPublisherKeys)) {
+        return Outcome::kDownloadFailed;
+    }
+    // Then which program it is: any program the publisher ever signed carries the signature.
+    if ((kSetupHasVersionFloor || kSetupProduct[0] != u'\0') &&
+        !IsWantedSetupProgram(heldFile.get(),
+                              {kSetupHasVersionFloor, kSetupVersionFloor, kSetupProduct})) {
         return Outcome::kDownloadFailed;
     }
 

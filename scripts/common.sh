@@ -14,6 +14,10 @@ HALVEX_PACKAGES=(cmake ninja-build g++-mingw-w64-x86-64-posix binutils-mingw-w64
 # Tests the clang build leaves out: the end-to-end runs (the GCC build's), the benchmark
 # smoke, the art script (no compiler involved) and the reproducibility check (GCC's).
 HALVEX_CLANG_SKIP_TESTS='^(e2e_.*|bench_.*|platform_art_.*|reproducible_build)$'
+# What the stand-in setup program's version resource says (tools/standin_setup.rc); the test
+# builds pin it as the setup program's version floor and product name.
+HALVEX_STANDIN_VERSION=2.4.1.0
+HALVEX_STANDIN_PRODUCT="青禾 Nefo"
 
 # Each line says how long the script has run, so every step's cost shows.
 halvex_log() { printf '==> [%3d s] %s\n' "$SECONDS" "$*"; }

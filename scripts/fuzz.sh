@@ -3,7 +3,7 @@
 # build/fuzz and runs each for SECONDS (default 60) on a fresh work copy of its seed
 # corpus, all at once with --parallel. Prints executions, corpus size and findings;
 # exits non-zero when a target crashes, hangs or breaks a property.
-# Usage: scripts/fuzz.sh [--parallel] [SECONDS] [TARGET...]   (targets: url record)
+# Usage: scripts/fuzz.sh [--parallel] [SECONDS] [TARGET...]   (targets: url record version)
 set -euo pipefail
 . "$(dirname "$0")/common.sh"
 
@@ -15,7 +15,7 @@ fi
 seconds=${1:-60}
 [ $# -gt 0 ] && shift
 targets=("$@")
-[ ${#targets[@]} -gt 0 ] || targets=(url record)
+[ ${#targets[@]} -gt 0 ] || targets=(url record version)
 
 build="${HALVEX_FUZZ_BUILD_DIR:-$HALVEX_ROOT/build/fuzz}"
 fuzz_src="$HALVEX_ROOT/tests/fuzz"

@@ -1,12 +1,12 @@
 #!/usr/bin/env bash
 # Builds the installer a vendor publishes: Release, the download origin, support page and
-# setup-program publisher pin compiled in, signed with the vendor's key at the commit's
-# time; then checks the signature against the given CA and prints the exe's size and SHA-256
-# and the key hash of the certificate it signed with, ready for --publisher-keys.
+# setup-program pin (publisher, keys, version floor, product name) compiled in, signed with
+# the vendor's key at the commit's time; then checks the signature against the given CA and
+# prints the exe's size and SHA-256 and the key hash of its signer, ready for --publisher-keys.
 #
 # Usage: scripts/release.sh --cert FILE [--key FILE] --ca FILE --publisher NAME
-#            [--publisher-keys HEX[;HEX...]] [--origin URL] [--support-url URL]
-#            [--timestamp-url URL] [--tsa-ca FILE] [--out DIR]
+#            --publisher-keys HEX[;HEX...] --min-version A.B.C.D --product NAME
+#            [--origin URL] [--support-url URL] [--timestamp-url URL] [--tsa-ca FILE] [--out DIR]
 # --cert is a PEM certificate (chain) with --key its PEM key, or a PKCS#12 file (.p12/.pfx)
 # holding both. A key password goes in the environment variable HALVEX_SIGN_PASSWORD,
 # never on the command line. --tsa-ca is the time-stamp server's CA, to check the timestamp.
@@ -18,7 +18,8 @@ usage() {
     exit 2
 }
 
-cert="" key="" ca="" publisher="" publisher_keys="" timestamp_url="" tsa_ca=""
+cert="" key="" ca="" publisher="" publisher_keys="" min_version="" product="" timestamp_url=""
+tsa_ca=""
 origin="https://dl.halvex.net" support_url="https://support.halvex.net"
 out="$HALVEX_ROOT/build/release"
 while [ $# -gt 0 ]; do
@@ -29,6 +30,8 @@ while [ $# -gt 0 ]; do
     --ca) ca=$2 ;;
     --publisher) publisher=$2 ;;
     --publisher-keys) publisher_keys=$2 ;;
+    --min-version) min_version=$2 ;;
+    --product) product=$2 ;;
     --origin) origin=$2 ;;
     --support-url) support_url=$2 ;;
     --timestamp-url) timestamp_url=$2 ;;
@@ -40,16 +43,29 @@ while [ $# -gt 0 ]; do
 done
 [ -n "$cert" ] && [ -n "$ca" ] || usage
 # Unpinned, the installer would run as administrator whatever program the download server
-# hands it; builds without a pin are for development and tests (a plain CMake configure;
-# scripts/test.sh builds one beside the pinned installer).
-if [ -z "$publisher" ]; then
+# hands it; a name pin alone accepts any CA's certificate in that name, and a publisher pin
+# alone any program the publisher ever signed. Builds without them are for development and
+# tests (a plain CMake configure; scripts/test.sh builds one beside the pinned installer).
+if [ -z "$publisher" ] || [ -z "${publisher_keys//;/}" ] || [ -z "$min_version" ] ||
+    [ -z "$product" ]; then
     cat >&2 <<'END'
-error: a release must pin the setup program's publisher; none was given.
-  --publisher NAME          the exact common name (CN) of the certificate that signs the
-                            setup program, e.g. --publisher "Halvex Technology Co., Ltd."
-  --publisher-keys HEX;...  also pin its key (recommended): the SHA-256 of the certificate's
-                            SubjectPublicKeyInfo, as this script prints for its own signer, or
+error: a release must pin the setup program: --publisher, --publisher-keys (at least one),
+--min-version and --product are all needed. Read them from the signed setup program
+(SETUP.exe) with Debian's tools:
+  --publisher NAME          the exact common name (CN) of the certificate that signs it:
+      osslsigncode verify -in SETUP.exe   (the "Signer #0" subject's CN)
+  --publisher-keys HEX;...  the SHA-256 of that certificate's SubjectPublicKeyInfo; take the
+                            signer's certificate (the subject with that CN) from
+      osslsigncode extract-signature -in SETUP.exe -out sig.der
+      openssl pkcs7 -inform DER -in sig.der -print_certs -out certs.pem
+                            save it as SIGNER.crt, then
       openssl x509 -in SIGNER.crt -noout -pubkey | openssl pkey -pubin -outform DER | sha256sum
+                            (give the keys the publisher may move to as well, ';' between)
+  --min-version A.B.C.D     the lowest setup program version that may run, as its
+                            "File Version Number": exiftool SETUP.exe   (libimage-exiftool-perl)
+  --product NAME            its exact "Product Name", as exiftool SETUP.exe shows it
+One version floor and one product name serve both setup programs (with and without the
+runtime): both must carry that product name and a file version at least the floor.
 END
     exit 2
 fi
@@ -70,7 +86,8 @@ halvex_log "building the release in $out"
 mkdir -p "$out"
 halvex_build "$out" -DHALVEX_BUILD_TESTS=OFF -DHALVEX_DOWNLOAD_ORIGIN="$origin" \
     -DHALVEX_SUPPORT_URL="$support_url" -DHALVEX_SETUP_PUBLISHER="$publisher" \
-    -DHALVEX_SETUP_PUBLISHER_KEYS="$publisher_keys" \
+    -DHALVEX_SETUP_PUBLISHER_KEYS="$publisher_keys" -DHALVEX_SETUP_MIN_VERSION="$min_version" \
+    -DHALVEX_SETUP_PRODUCT="$product" \
     -DHALVEX_SIGN_CERT="$cert" -DHALVEX_SIGN_KEY="$key" \
     -DHALVEX_SIGN_TIMESTAMP_URL="$timestamp_url" >"$out/build.log" 2>&1 || {
     tail -n 30 "$out/build.log" >&2
@@ -88,7 +105,9 @@ if ! "${verify[@]}" >"$out/verify.log" 2>&1; then
 fi
 halvex_log "signature verified against $ca"
 halvex_log "setup programs must be signed by: $publisher"
-[ -z "$publisher_keys" ] || halvex_log "with one of the keys: $publisher_keys"
+halvex_log "with one of the keys: $publisher_keys"
+halvex_log "with a file version of at least: $min_version"
+halvex_log "and the product name: $product"
 echo "$exe"
 echo "size: $(stat -c %s "$exe") bytes"
 echo "sha256: $(sha256sum "$exe" | cut -d' ' -f1)"

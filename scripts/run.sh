@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Builds the installer against a stand-in vendor server on this machine, pinned to a test
-# publisher and signed by it, and runs it under Wine, on your display or, when there is none,
+# publisher (and the stand-in setup program's version floor and product name) and signed by
+# it, and runs it under Wine, on your display or, when there is none,
 # on a private Xvfb: once on a setup program that publisher signed, once on one signed by
 # someone else, which it must refuse. Saves screenshots to build/run/ and says what
 # happened. Idempotent; leaves nothing running.
@@ -23,6 +24,7 @@ halvex_log "building in $build (download server https://localhost:$port)"
 # Named "localhost": Wine checks the host against the certificate's DNS names only.
 halvex_build "$build" -DHALVEX_BUILD_TESTS=OFF -DHALVEX_DOWNLOAD_ORIGIN="https://localhost:$port" \
     -DHALVEX_SETUP_PUBLISHER="Halvex Test Publisher" \
+    -DHALVEX_SETUP_MIN_VERSION="$HALVEX_STANDIN_VERSION" -DHALVEX_SETUP_PRODUCT="$HALVEX_STANDIN_PRODUCT" \
     -DHALVEX_SIGN_CERT="$signing/publisher.crt" -DHALVEX_SIGN_KEY="$signing/publisher.key"
 
 halvex_wine_env "$build"

@@ -18,8 +18,9 @@ clang_build=""
 # The end-to-end tests run the real installer against a stand-in server on 127.0.0.1,
 # so the test build compiles that origin in; the port is picked once and then kept. It is
 # named "localhost": Wine checks the host against the certificate's DNS names only.
-# It also pins the test publisher by name and by two keys (the second to move to), and is
-# signed by it, like a release. The end-to-end tests' second stream gets installers that
+# It also pins the test publisher by name and by two keys (the second to move to), and the
+# stand-in setup program's version floor and product name, and is signed by it, like a
+# release. The end-to-end tests' second stream gets installers that
 # fetch from a port of its own.
 e2e_port=$(halvex_cached_port "$build" HALVEX_E2E_PORT)
 e2e_port_b=$(halvex_cached_port "$build" HALVEX_E2E_PORT_B)
@@ -32,6 +33,7 @@ halvex_build "$build" -DHALVEX_BUILD_TESTS=ON -DHALVEX_E2E_PORT:STRING="$e2e_por
     -DHALVEX_SUPPORT_URL="https://support.halvex.test" \
     -DHALVEX_SETUP_PUBLISHER="Halvex Test Publisher" \
     -DHALVEX_SETUP_PUBLISHER_KEYS="$(halvex_spki_sha256 "$signing/publisher.crt");$(halvex_spki_sha256 "$signing/second.crt")" \
+    -DHALVEX_SETUP_MIN_VERSION="$HALVEX_STANDIN_VERSION" -DHALVEX_SETUP_PRODUCT="$HALVEX_STANDIN_PRODUCT" \
     -DHALVEX_SIGN_CERT="$signing/publisher.crt" -DHALVEX_SIGN_KEY="$signing/publisher.key" \
     -DHALVEX_CLANG_BUILD_DIR="$clang_build"
 

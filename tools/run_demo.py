@@ -2,9 +2,9 @@
 """Runs the installer against the stand-in vendor server and reports what it did, through the
 end-to-end tests' harness (tests/e2e/harness.py).
 
-Used by scripts/run.sh, which builds the installer pinned to the test publisher and signed by
-it, with its download origin at https://localhost:PORT, and prepares the prefix and the
-display. First a setup program that publisher signed is served paced and held at HOLD_AT, so
+Used by scripts/run.sh, which builds the installer pinned to the test publisher, to the
+stand-in's version floor and product name, and signed by it, with its download origin at
+https://localhost:PORT, and prepares the prefix and the display. First a setup program that publisher signed is served paced and held at HOLD_AT, so
 the progress can be watched: screenshots of the window during the download and of the setup
 program's window. Then one signed by another publisher, which the installer must refuse with
 the download-failure box (screenshot refused-signature.png) and neither run nor keep.

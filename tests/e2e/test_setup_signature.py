@@ -1,15 +1,15 @@
 """The installer, built with a publisher pin (its name and two keys), runs only a setup program
 signed with one of those keys by a certificate of that common name with the code-signing usage,
-under a root the machine trusts; without the pin it runs what it downloaded, as before."""
+under a root the machine trusts, whose version resources carry at least the pinned version floor
+and the pinned product name; without the pin it runs what it downloaded, as before."""
 
 import contextlib
 import os
 import unittest
 
 from harness import (BIN, DOWNLOAD_FAILED, EBWEBVIEW, RELEASE, SIGNING, UNPINNED_INSTALLER,
-                     EndToEndTest, crl_server, free_port, revocable_standin, standin_bytes,
-                     windows_path, wine)
-
+                     EndToEndTest, crl_server, free_port, revocable_standin, signed_program,
+                     standin_bytes, windows_path, wine)
 
 
 def crl_case(revoked, served=True):
@@ -19,6 +19,12 @@ def crl_case(revoked, served=True):
     body, crl = revocable_standin("http://127.0.0.1:%d/%s.crl" % (port, os.urandom(4).hex()),
                                   revoked)
     return body, (lambda: crl_server(port, crl)) if served else contextlib.nullcontext
+
+
+def standin_variant(name):
+    """A stand-in of bin/standins (tools/CMakeLists.txt) signed by the pinned publisher."""
+    with open(os.path.join(BIN, "standins", name + ".exe"), "rb") as f:
+        return signed_program(f.read(), "publisher", SIGNING)
 
 
 def one_byte_changed(program):
@@ -51,6 +57,10 @@ class SetupSignatureTest(EndToEndTest):
             ("right-name-wrong-key", standin_bytes("impostor")),
             ("pin-as-unit-no-common-name", standin_bytes("no-cn")),
             ("revoked", revoked),
+            # The pinned publisher's own programs that are not the one the build asks for.
+            ("older-than-the-floor", standin_variant("older")),
+            ("second-table-names-another-product", standin_variant("other-product")),
+            ("no-version-resource", standin_variant("unversioned")),
         )
         crl_servers = {"revoked": revoked_crl}
         for case, body in cases:
@@ -75,6 +85,7 @@ class SetupSignatureTest(EndToEndTest):
         unrevoked, unrevoked_crl = crl_case(revoked=False)
         offline, no_crl = crl_case(revoked=True, served=False)
         cases = (
+            # At the floor, the pinned name in its one (Chinese, 080404b0) string table.
             ("pinned-publisher", {}, standin_bytes()),
             ("crl-served-not-revoked", {}, unrevoked),
             ("revocation-unknown-offline", {}, offline),
