@@ -26,6 +26,7 @@ import tempfile
 
 sys.dont_write_bytecode = True  # no __pycache__ in the source tree
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
+from standin_settings import write_standin_settings  # noqa: E402
 from standin_signing import PUBLISHER, signed_program  # noqa: E402
 from vendor_server import VendorServer  # noqa: E402
 
@@ -94,8 +95,8 @@ def accepted_run(build, port, setup, failures):
         if os.path.exists(old):
             os.remove(old)
 
-    env = dict(os.environ, HALVEX_STANDIN_RECORD=windows_path(record),
-               HALVEX_STANDIN_SECONDS=str(STANDIN_SECONDS))
+    write_standin_settings(os.environ["WINEPREFIX"], record=windows_path(record),
+                           seconds=STANDIN_SECONDS)
     server = VendorServer(port=port, certfile=os.path.join(build, "certs", "server.pem"))
     # Held at HOLD_AT until the screenshot of the download has been taken.
     server.route("/halvex-nefo/release", body=setup, pace=PACE, pause_at=HOLD_AT)
@@ -105,7 +106,7 @@ def accepted_run(build, port, setup, failures):
     try:
         print("==> starting the installer from %s" % cwd, flush=True)
         installer = subprocess.Popen(["wine", os.path.join(build, "bin", "halvex-installer.exe")],
-                                     cwd=cwd, env=env, stdin=subprocess.DEVNULL,
+                                     cwd=cwd, stdin=subprocess.DEVNULL,
                                      stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
         progress = ui(build, "progress", "--class", MAIN_CLASS, "--at-least", int(HOLD_AT * 100),
                       timeout=120)
@@ -180,8 +181,8 @@ def refused_run(build, port, setup, failures):
     for old in (record, shot):
         if os.path.exists(old):
             os.remove(old)
-    env = dict(os.environ, HALVEX_STANDIN_RECORD=windows_path(record),
-               HALVEX_STANDIN_SECONDS=str(STANDIN_SECONDS))
+    write_standin_settings(os.environ["WINEPREFIX"], record=windows_path(record),
+                           seconds=STANDIN_SECONDS)
     server = VendorServer(port=port, certfile=os.path.join(build, "certs", "server.pem"))
     server.route("/halvex-nefo/release", body=setup)
     server.route("/halvex-nefo/ebwebview", body=setup)
@@ -190,7 +191,7 @@ def refused_run(build, port, setup, failures):
     try:
         print("==> serving a setup program signed by %s instead" % OTHER_PUBLISHER, flush=True)
         installer = subprocess.Popen(["wine", os.path.join(build, "bin", "halvex-installer.exe")],
-                                     cwd=cwd, env=env, stdin=subprocess.DEVNULL,
+                                     cwd=cwd, stdin=subprocess.DEVNULL,
                                      stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
         box = ui(build, "box", "--owner-class", MAIN_CLASS, timeout=120)
         window = ui(build, "window", "--class", MAIN_CLASS, "--state", "visible", timeout=10)
