@@ -26,11 +26,11 @@ SetupJob MakeSetupJob() {
     JOBOBJECT_ASSOCIATE_COMPLETION_PORT association{};
     association.CompletionKey = made.job.get();
     association.CompletionPort = made.port.get();
-    JOBOBJECT_BASIC_LIMIT_INFORMATION limits{};
-    limits.LimitFlags = JOB_OBJECT_LIMIT_BREAKAWAY_OK;
+    JOBOBJECT_EXTENDED_LIMIT_INFORMATION limits{};
+    limits.BasicLimitInformation.LimitFlags = JOB_OBJECT_LIMIT_BREAKAWAY_OK;
     if (!SetInformationJobObject(made.job.get(), JobObjectAssociateCompletionPortInformation,
                                  &association, sizeof(association)) ||
-        !SetInformationJobObject(made.job.get(), JobObjectBasicLimitInformation, &limits,
+        !SetInformationJobObject(made.job.get(), JobObjectExtendedLimitInformation, &limits,
                                  sizeof(limits))) {
         return {};
     }
