@@ -26,9 +26,13 @@ FILE_PROBE = os.path.join(BIN, "net_file_probe.exe")
 WRITE_RENAME_DELETE_REFUSED = 1 | 2 | 4
 # What any unelevated process of the user can write for the programs the user starts,
 # elevated ones included: a Windows folder of its own, a library folder, a profiler.
-USER_ENVIRONMENT_KEY = "HKCU\\Environment"
-USER_ENVIRONMENT = {"windir": "C:\\planted\\windir", "PATH": "C:\\planted\\path",
-                    "COR_ENABLE_PROFILING": "1", "COR_PROFILER_PATH": "C:\\planted\\profiler.dll"}
+USER_ENVIRONMENT = [
+    ("HKCU\\Environment", "windir", "C:\\planted\\windir"),
+    ("HKCU\\Environment", "PATH", "C:\\planted\\path"),
+    ("HKCU\\Environment", "COR_ENABLE_PROFILING", "1"),
+    ("HKCU\\Environment", "COR_PROFILER_PATH", "C:\\planted\\profiler.dll"),
+    ("HKCU\\Volatile Environment", "COR_PROFILER", "{0badc0de-0000-0000-0000-000000000000}"),
+]
 
 
 class DllPlantingTest(EndToEndTest):
@@ -72,7 +76,7 @@ class CleanRoomTest(EndToEndTest):
                 self.assertEqual(run.wait_exit(120), 0)
         seen = run.standin_environment()
         self.assertEqual(seen.get("WINDIR", "").lower(), "c:\\windows")
-        for name, value in USER_ENVIRONMENT.items():
+        for _, name, value in USER_ENVIRONMENT:
             self.assertNotIn(value.lower(), seen.get(name.upper(), "").lower(), name)
         # What it needs to find the account and its folders.
         profile = ntpath.join("c:\\users", getpass.getuser())
@@ -85,15 +89,15 @@ class CleanRoomTest(EndToEndTest):
 
 @contextlib.contextmanager
 def user_environment(values):
-    """Writes values into the user's HKCU\\Environment for the block; Wine, like Windows, puts
-    them into every process it starts from then on."""
-    for name, value in values.items():
-        reg("add", USER_ENVIRONMENT_KEY, "/v", name, "/d", value, "/f")
+    """Writes (key, name, value) into the user's environment keys for the block; Wine, like
+    Windows, puts them into every process it starts from then on."""
+    for key, name, value in values:
+        reg("add", key, "/v", name, "/d", value, "/f")
     try:
         yield
     finally:
-        for name in values:
-            reg("delete", USER_ENVIRONMENT_KEY, "/v", name, "/f")
+        for key, name, _ in values:
+            reg("delete", key, "/v", name, "/f")
 
 
 class SwappedSetupTest(EndToEndTest):
