@@ -27,6 +27,7 @@ bool IsSetHere(std::wstring_view name, const std::vector<EnvironmentVariable>& v
 std::wstring EnvironmentBlock(const wchar_t* machine,
                               const std::vector<EnvironmentVariable>& variables) {
     std::vector<std::wstring> entries;
+    entries.reserve(variables.size());
     for (const EnvironmentVariable& variable : variables) {
         entries.push_back(variable.name + L"=" + variable.value);
     }
