@@ -5,11 +5,12 @@ folder the tests own, rewritten before each run."""
 import os
 
 FOLDER = "halvex-tests"
-NAME = "standin-settings.txt"
+NAME = "standin-settings.ini"
 
 
 def write_standin_settings(prefix, **settings):
     folder = os.path.join(prefix, "drive_c", FOLDER)
     os.makedirs(folder, exist_ok=True)
-    with open(os.path.join(folder, NAME), "w", encoding="utf-8") as f:
-        f.write("".join("%s=%s\n" % item for item in settings.items()))
+    # UTF-16 with a byte-order mark, which GetPrivateProfileStringW reads whatever the code page.
+    with open(os.path.join(folder, NAME), "w", encoding="utf-16") as f:
+        f.write("[standin]\n" + "".join("%s=%s\n" % item for item in settings.items()))

@@ -1,5 +1,5 @@
 // Stands in for the product's setup program in tests and demonstrations. Its settings come
-// from C:\halvex-tests\standin-settings.txt ("name=value" lines, UTF-8), not from its
+// from C:\halvex-tests\standin-settings.ini (section [standin]), not from its
 // environment, which the installer builds from the machine's. It appends one line
 // "<command line>\t<current directory>\t<TEMP>\t<TMP>\n" (UTF-8) to the file named by `record`,
 // shows a window saying what it is for `seconds` seconds (default 3; 0 shows none) and exits
@@ -11,7 +11,6 @@
 #include <windows.h>
 
 #include <cwchar>
-#include <map>
 #include <memory>
 #include <string>
 
@@ -28,7 +27,8 @@ constexpr int kWidth = 460;
 constexpr int kHeight = 170;
 constexpr UINT_PTR kCloseTimer = 1;
 
-constexpr wchar_t kSettingsPath[] = L"C:\\halvex-tests\\standin-settings.txt";
+constexpr wchar_t kSettingsPath[] = L"C:\\halvex-tests\\standin-settings.ini";
+constexpr wchar_t kSection[] = L"standin";
 constexpr wchar_t kChildArgument[] = L"child";
 constexpr wchar_t kUnpackedName[] = L"\\unpacked.txt";
 constexpr wchar_t kChildName[] = L"\\standin-child.exe";
@@ -57,46 +57,16 @@ std::string ReadWholeFile(const std::wstring& path) {
     return bytes;
 }
 
-std::wstring Wide(const std::string& bytes) {
-    const int size =
-        MultiByteToWideChar(CP_UTF8, 0, bytes.data(), static_cast<int>(bytes.size()), nullptr, 0);
-    std::wstring wide(static_cast<size_t>(size), L'\0');
-    (void)MultiByteToWideChar(CP_UTF8, 0, bytes.data(), static_cast<int>(bytes.size()), wide.data(),
-                              size);
-    return wide;
-}
-
+// The file is UTF-16 with a byte-order mark, which the profile functions read as such.
 std::wstring Setting(const wchar_t* name) {
-    static const std::map<std::wstring, std::wstring> settings = [] {
-        std::map<std::wstring, std::wstring> read;
-        const std::wstring text = Wide(ReadWholeFile(kSettingsPath));
-        for (size_t start = 0; start < text.size();) {
-            size_t end = text.find(L'\n', start);
-            end = end == std::wstring::npos ? text.size() : end;
-            std::wstring line = text.substr(start, end - start);
-            if (!line.empty() && line.back() == L'\r') {
-                line.pop_back();
-            }
-            const size_t equals = line.find(L'=');
-            if (equals != std::wstring::npos) {
-                read[line.substr(0, equals)] = line.substr(equals + 1);
-            }
-            start = end + 1;
-        }
-        return read;
-    }();
-    const auto found = settings.find(name);
-    return found == settings.end() ? std::wstring() : found->second;
+    wchar_t value[MAX_PATH] = {};
+    (void)GetPrivateProfileStringW(kSection, name, L"", value, MAX_PATH, kSettingsPath);
+    return value;
 }
 
 long SettingNumber(const wchar_t* name, long fallback) {
-    const std::wstring text = Setting(name);
-    if (text.empty()) {
-        return fallback;
-    }
-    wchar_t* end = nullptr;
-    const long value = std::wcstol(text.c_str(), &end, 10);
-    return *end == L'\0' ? value : fallback;
+    return static_cast<int>(
+        GetPrivateProfileIntW(kSection, name, static_cast<int>(fallback), kSettingsPath));
 }
 
 std::string Utf8(const std::wstring& wide) {
@@ -159,14 +129,8 @@ void WriteEnvironment() {
 }
 
 std::wstring OwnPath() {
-    std::wstring path(MAX_PATH, L'\0');
-    DWORD length = 0;
-    while ((length = GetModuleFileNameW(nullptr, path.data(), static_cast<DWORD>(path.size()))) ==
-           path.size()) {
-        path.resize(path.size() * 2);
-    }
-    path.resize(length);
-    return path;
+    wchar_t path[MAX_PATH] = {};
+    return GetModuleFileNameW(nullptr, path, MAX_PATH) < MAX_PATH ? path : L"";
 }
 
 // As many setup programs do: unpack into TEMP, start the real installer from there, go.
