@@ -4,12 +4,12 @@
 #include <string>
 
 #include "app/progress_sink.h"
-#include "common/closer.h"
 #include "common/unique_handle.h"
 #include "generated/vendor_urls.h"
 #include "install/clean_room.h"
 #include "install/error_dialogs.h"
-#include "install/setup_environment.h"
+#include "install/machine_environment.h"
+#include "install/setup_launch.h"
 #include "install/setup_signature.h"
 #include "install/setup_version.h"
 #include "install/version_gate.h"
@@ -48,31 +48,18 @@ bool ToUtf8(const std::wstring& wide, std::string& narrow) {
                                nullptr) == bytes;
 }
 
-// Starts the setup program by its full path, in its own folder, with no arguments, and
-// waits for it without limit. Its TEMP and TMP are a folder inside that one, made with the
-// folder's protection, not the user's %TEMP%: every unelevated process of the user can write
-// there, and setup programs unpack libraries to their temporary folder and load them.
+// Starts the setup program by its full path, in its own folder, with no arguments and the
+// machine's environment, and waits without limit for it and what it starts. Its TEMP and TMP
+// are a folder inside that one, made with the folder's protection, not the user's %TEMP%:
+// every unelevated process of the user can write there, and setup programs unpack libraries
+// to their temporary folder and load them.
 bool RunSetupProgram(const std::wstring& launchName, const std::wstring& folder) {
     const std::wstring temp = folder + L"\\tmp";
-    const std::unique_ptr<wchar_t, Closer<FreeEnvironmentStringsW>> inherited(
-        GetEnvironmentStringsW());
-    if (!inherited || !CreateDirectoryW(temp.c_str(), nullptr)) {
+    std::wstring environment;
+    if (!CreateDirectoryW(temp.c_str(), nullptr) || !MachineEnvironment(temp, environment)) {
         return false;
     }
-    std::wstring environment = EnvironmentWithTemp(inherited.get(), temp);
-    STARTUPINFOW startup{};
-    startup.cb = sizeof(startup);
-    PROCESS_INFORMATION created{};
-    if (!CreateProcessW(launchName.c_str(), nullptr, nullptr, nullptr, FALSE,
-                        CREATE_UNICODE_ENVIRONMENT, &environment[0], folder.c_str(), &startup,
-                        &created)) {
-        return false;
-    }
-    // Declared thread first so the process handle is closed first.
-    const UniqueHandle thread = AdoptHandle(created.hThread);
-    const UniqueHandle process = AdoptHandle(created.hProcess);
-    (void)WaitForSingleObject(process.get(), INFINITE);
-    return true;
+    return RunAndWaitForAll(launchName, folder, environment);
 }
 
 enum class Outcome { kDownloadFailed, kLaunchFailed, kRan };
@@ -119,7 +106,8 @@ Outcome DownloadAndRun(HWND mainWindow, const std::string& url) {
 
     (void)ShowWindow(mainWindow, SW_HIDE);
     // The held handle keeps every other process from writing, renaming or deleting the file
-    // until the setup program has exited; it goes on return, just before the room.
+    // until the setup program and what it started have ended; it goes on return, just before
+    // the room.
     return RunSetupProgram(launchName, *room) ? Outcome::kRan : Outcome::kLaunchFailed;
 }
 

@@ -5,14 +5,12 @@
 #include <exdisp.h>
 #include <oleauto.h>
 #include <servprov.h>
-#include <shellapi.h>
 #include <shldisp.h>
 #include <shlguid.h>
 #include <shlobj.h>
 
 #include <chrono>
 #include <memory>
-#include <optional>
 #include <string>
 
 #include "common/bounded_call.h"
@@ -20,7 +18,7 @@
 
 namespace {
 
-// A desktop shell that does not answer may not hold the worker: past this, the fallback runs.
+// A desktop shell that does not answer may not hold the worker: past this, nothing is opened.
 constexpr auto kDesktopShellBound = std::chrono::seconds(5);
 
 struct ComReleaser {
@@ -125,16 +123,13 @@ bool OpenThroughDesktopShell(const wchar_t* url) {
 }  // namespace
 
 void OpenAsDesktopUser(const wchar_t* url) {
-    // On a thread of its own, which owns a copy of the URL in case it is left behind.
-    const std::optional<bool> opened = CallWithinBound(
+    // On a thread of its own, which owns a copy of the URL in case it is left behind. No
+    // fallback of our own: this process would pick the program from the merged classes, where
+    // the user's own registration wins, and start it as administrator.
+    (void)CallWithinBound(
         [page = std::wstring(url)] {
             const ComApartment apartment;
             return OpenThroughDesktopShell(page.c_str());
         },
         kDesktopShellBound);
-    if (!opened.value_or(false)) {
-        // ShellExecuteW's documentation asks for COM on the calling thread.
-        const ComApartment apartment;
-        (void)ShellExecuteW(nullptr, L"open", url, nullptr, nullptr, SW_SHOWNORMAL);
-    }
 }

@@ -5,7 +5,6 @@
 #include <algorithm>
 #include <cwchar>
 #include <string_view>
-#include <vector>
 
 namespace {
 
@@ -17,16 +16,23 @@ int CompareNames(std::wstring_view first, std::wstring_view second) {
                                 static_cast<int>(second.size()), TRUE);
 }
 
-bool IsTempName(std::wstring_view name) {
-    return CompareNames(name, L"TEMP") == CSTR_EQUAL || CompareNames(name, L"TMP") == CSTR_EQUAL;
+bool IsSetHere(std::wstring_view name, const std::vector<EnvironmentVariable>& variables) {
+    return std::any_of(variables.begin(), variables.end(), [name](const EnvironmentVariable& set) {
+        return CompareNames(name, set.name) == CSTR_EQUAL;
+    });
 }
 
 }  // namespace
 
-std::wstring EnvironmentWithTemp(const wchar_t* inherited, const std::wstring& temp) {
-    std::vector<std::wstring> entries{L"TEMP=" + temp, L"TMP=" + temp};
-    for (const wchar_t* entry = inherited; *entry != L'\0'; entry += std::wcslen(entry) + 1) {
-        if (!IsTempName(Name(entry))) {
+std::wstring EnvironmentBlock(const wchar_t* machine,
+                              const std::vector<EnvironmentVariable>& variables) {
+    std::vector<std::wstring> entries;
+    entries.reserve(variables.size());
+    for (const EnvironmentVariable& variable : variables) {
+        entries.push_back(variable.name + L"=" + variable.value);
+    }
+    for (const wchar_t* entry = machine; *entry != L'\0'; entry += std::wcslen(entry) + 1) {
+        if (!IsSetHere(Name(entry), variables)) {
             entries.emplace_back(entry);
         }
     }
@@ -40,4 +46,14 @@ std::wstring EnvironmentWithTemp(const wchar_t* inherited, const std::wstring& t
         block += L'\0';
     }
     return block + L'\0';
+}
+
+std::vector<EnvironmentVariable> HomeVariables(const std::wstring& profile) {
+    const bool onDrive =
+        profile.size() > 2 && profile[1] == L':' && profile[2] == L'\\' &&
+        ((profile[0] >= L'A' && profile[0] <= L'Z') || (profile[0] >= L'a' && profile[0] <= L'z'));
+    if (!onDrive) {
+        return {};
+    }
+    return {{L"HOMEDRIVE", profile.substr(0, 2)}, {L"HOMEPATH", profile.substr(2)}};
 }

@@ -1,8 +1,10 @@
 // Stands in for the web browser in the end-to-end tests: registered as the https handler of
 // the test prefix as `https_recorder.exe RECORD-FILE "%1"`, it appends the address it was
-// asked to open to RECORD-FILE as one UTF-8 line and exits.
+// asked to open and the image name of the process that started it, "<address>\t<name>", to
+// RECORD-FILE as one UTF-8 line and exits.
 #include <windows.h>
 #include <shellapi.h>
+#include <tlhelp32.h>
 
 #include <memory>
 #include <string>
@@ -24,6 +26,28 @@ std::string Utf8(const std::wstring& text) {
     return out;
 }
 
+bool FindProcess(DWORD pid, PROCESSENTRY32W& found) {
+    const UniqueHandle snapshot = AdoptHandle(CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0));
+    PROCESSENTRY32W entry{};
+    entry.dwSize = sizeof(entry);
+    for (BOOL more = snapshot && Process32FirstW(snapshot.get(), &entry); more;
+         more = Process32NextW(snapshot.get(), &entry)) {
+        if (entry.th32ProcessID == pid) {
+            found = entry;
+            return true;
+        }
+    }
+    return false;
+}
+
+std::wstring ParentImageName() {
+    PROCESSENTRY32W self{};
+    PROCESSENTRY32W parent{};
+    return FindProcess(GetCurrentProcessId(), self) && FindProcess(self.th32ParentProcessID, parent)
+               ? parent.szExeFile
+               : L"?";
+}
+
 }  // namespace
 
 int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int) {
@@ -38,7 +62,7 @@ int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int) {
     if (!record) {
         return 1;
     }
-    const std::string line = Utf8(argv.get()[2]) + "\n";
+    const std::string line = Utf8(argv.get()[2]) + "\t" + Utf8(ParentImageName()) + "\n";
     DWORD written = 0;
     return WriteFile(record.get(), line.data(), static_cast<DWORD>(line.size()), &written,
                      nullptr) &&

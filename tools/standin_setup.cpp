@@ -1,12 +1,17 @@
-// Stands in for the product's setup program in tests and demonstrations. It appends one
-// line "<command line>\t<current directory>\t<TEMP>\t<TMP>\n" (UTF-8) to the file named by
-// HALVEX_STANDIN_RECORD, shows a window saying what it is for HALVEX_STANDIN_SECONDS
-// seconds (default 3; 0 shows none) and exits with HALVEX_STANDIN_EXIT_CODE (default 0).
-// Given HALVEX_STANDIN_LOAD, it first loads that library by its bare name, as setup
-// programs load theirs: from their own folder first.
+// Stands in for the product's setup program in tests and demonstrations. Its settings come
+// from C:\halvex-tests\standin-settings.ini (section [standin]), not from its
+// environment, which the installer builds from the machine's. It appends one line
+// "<command line>\t<current directory>\t<TEMP>\t<TMP>\n" (UTF-8) to the file named by `record`,
+// shows a window saying what it is for `seconds` seconds (default 3; 0 shows none) and exits
+// with `exit_code` (default 0). Given `load`, it first loads that library by its bare name,
+// as setup programs load theirs: from their own folder first. Given `environment`, it writes
+// its environment there, one variable a line. Given `child_seconds`, it unpacks a file and a
+// copy of itself into its TEMP and starts that copy, which reads the file after that many
+// seconds and records its run with a fifth field: what it read, or "missing".
 #include <windows.h>
 
 #include <cwchar>
+#include <memory>
 #include <string>
 
 #include "common/unique_handle.h"
@@ -22,6 +27,13 @@ constexpr int kWidth = 460;
 constexpr int kHeight = 170;
 constexpr UINT_PTR kCloseTimer = 1;
 
+constexpr wchar_t kSettingsPath[] = L"C:\\halvex-tests\\standin-settings.ini";
+constexpr wchar_t kSection[] = L"standin";
+constexpr wchar_t kChildArgument[] = L"child";
+constexpr wchar_t kUnpackedName[] = L"\\unpacked.txt";
+constexpr wchar_t kChildName[] = L"\\standin-child.exe";
+constexpr char kUnpackedText[] = "unpacked by the setup program";
+
 std::wstring Environment(const wchar_t* name) {
     const DWORD size = GetEnvironmentVariableW(name, nullptr, 0);
     if (size == 0) {
@@ -33,14 +45,28 @@ std::wstring Environment(const wchar_t* name) {
     return value;
 }
 
-long EnvironmentNumber(const wchar_t* name, long fallback) {
-    const std::wstring text = Environment(name);
-    if (text.empty()) {
-        return fallback;
+std::string ReadWholeFile(const std::wstring& path) {
+    const UniqueHandle file = AdoptHandle(CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ,
+                                                      nullptr, OPEN_EXISTING, 0, nullptr));
+    std::string bytes;
+    char chunk[4096];
+    DWORD got = 0;
+    while (file && ReadFile(file.get(), chunk, sizeof(chunk), &got, nullptr) && got > 0) {
+        bytes.append(chunk, got);
     }
-    wchar_t* end = nullptr;
-    const long value = std::wcstol(text.c_str(), &end, 10);
-    return *end == L'\0' ? value : fallback;
+    return bytes;
+}
+
+// The file is UTF-16 with a byte-order mark, which the profile functions read as such.
+std::wstring Setting(const wchar_t* name) {
+    wchar_t value[MAX_PATH] = {};
+    (void)GetPrivateProfileStringW(kSection, name, L"", value, MAX_PATH, kSettingsPath);
+    return value;
+}
+
+long SettingNumber(const wchar_t* name, long fallback) {
+    return static_cast<int>(
+        GetPrivateProfileIntW(kSection, name, static_cast<int>(fallback), kSettingsPath));
 }
 
 std::string Utf8(const std::wstring& wide) {
@@ -63,21 +89,81 @@ std::wstring CurrentDirectory() {
     return directory;
 }
 
-void RecordRun() {
-    const std::wstring recordPath = Environment(L"HALVEX_STANDIN_RECORD");
+bool AppendTo(const std::wstring& path, const std::string& bytes) {
+    const UniqueHandle file =
+        AdoptHandle(CreateFileW(path.c_str(), FILE_APPEND_DATA, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                                nullptr, OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
+    DWORD written = 0;
+    return file &&
+           WriteFile(file.get(), bytes.data(), static_cast<DWORD>(bytes.size()), &written,
+                     nullptr) &&
+           written == bytes.size();
+}
+
+void RecordRun(const std::string& extra = {}) {
+    const std::wstring recordPath = Setting(L"record");
     if (recordPath.empty()) {
         return;
     }
-    const UniqueHandle record = AdoptHandle(
-        CreateFileW(recordPath.c_str(), FILE_APPEND_DATA, FILE_SHARE_READ | FILE_SHARE_WRITE,
-                    nullptr, OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
-    if (!record) {
+    const std::string line = Utf8(GetCommandLineW()) + "\t" + Utf8(CurrentDirectory()) + "\t" +
+                             Utf8(Environment(L"TEMP")) + "\t" + Utf8(Environment(L"TMP")) + extra +
+                             "\n";
+    (void)AppendTo(recordPath, line);
+}
+
+struct EnvironmentStringsFreer {
+    void operator()(wchar_t* strings) const { (void)FreeEnvironmentStringsW(strings); }
+};
+
+void WriteEnvironment() {
+    const std::wstring path = Setting(L"environment");
+    const std::unique_ptr<wchar_t, EnvironmentStringsFreer> block(GetEnvironmentStringsW());
+    if (path.empty() || !block) {
         return;
     }
-    const std::string line = Utf8(GetCommandLineW()) + "\t" + Utf8(CurrentDirectory()) + "\t" +
-                             Utf8(Environment(L"TEMP")) + "\t" + Utf8(Environment(L"TMP")) + "\n";
-    DWORD written = 0;
-    (void)WriteFile(record.get(), line.data(), static_cast<DWORD>(line.size()), &written, nullptr);
+    std::string lines;
+    for (const wchar_t* entry = block.get(); *entry != L'\0'; entry += std::wcslen(entry) + 1) {
+        lines += Utf8(entry) + "\n";
+    }
+    (void)AppendTo(path, lines);
+}
+
+std::wstring OwnPath() {
+    wchar_t path[MAX_PATH] = {};
+    return GetModuleFileNameW(nullptr, path, MAX_PATH) < MAX_PATH ? path : L"";
+}
+
+// As many setup programs do: unpack into TEMP, start the real installer from there, go.
+void StartChild() {
+    const std::wstring temp = Environment(L"TEMP");
+    const std::wstring child = temp + kChildName;
+    std::wstring commandLine = L"\"" + child + L"\" " + kChildArgument;
+    STARTUPINFOW startup{};
+    startup.cb = sizeof(startup);
+    PROCESS_INFORMATION created{};
+    if (SettingNumber(L"child_seconds", 0) <= 0 || temp.empty() ||
+        !AppendTo(temp + kUnpackedName, kUnpackedText) ||
+        !CopyFileW(OwnPath().c_str(), child.c_str(), TRUE) ||
+        !CreateProcessW(child.c_str(), commandLine.data(), nullptr, nullptr, FALSE, 0, nullptr,
+                        nullptr, &startup, &created)) {
+        return;
+    }
+    const UniqueHandle thread = AdoptHandle(created.hThread);
+    const UniqueHandle process = AdoptHandle(created.hProcess);
+}
+
+int RunChild() {
+    Sleep(static_cast<DWORD>(SettingNumber(L"child_seconds", 0)) * 1000u);
+    const std::string unpacked = ReadWholeFile(Environment(L"TEMP") + kUnpackedName);
+    RecordRun("\t" + (unpacked.empty() ? std::string("missing") : unpacked));
+    return 0;
+}
+
+bool IsChild() {
+    const std::wstring line = GetCommandLineW();
+    const std::wstring ending = std::wstring(L"\" ") + kChildArgument;
+    return line.size() > ending.size() &&
+           line.compare(line.size() - ending.size(), ending.size(), ending) == 0;
 }
 
 void Paint(HWND window) {
@@ -142,7 +228,7 @@ void ShowForSeconds(HINSTANCE instance, long seconds) {
 }
 
 void LoadLibraryByName() {
-    const std::wstring name = Environment(L"HALVEX_STANDIN_LOAD");
+    const std::wstring name = Setting(L"load");
     const HMODULE library = name.empty() ? nullptr : LoadLibraryW(name.c_str());
     if (library != nullptr) {
         (void)FreeLibrary(library);
@@ -152,11 +238,16 @@ void LoadLibraryByName() {
 }  // namespace
 
 int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int) {
+    if (IsChild()) {
+        return RunChild();
+    }
     RecordRun();
+    WriteEnvironment();
     LoadLibraryByName();
-    const long seconds = EnvironmentNumber(L"HALVEX_STANDIN_SECONDS", 3);
+    StartChild();
+    const long seconds = SettingNumber(L"seconds", 3);
     if (seconds > 0) {
         ShowForSeconds(instance, seconds);
     }
-    return static_cast<int>(EnvironmentNumber(L"HALVEX_STANDIN_EXIT_CODE", 0));
+    return static_cast<int>(SettingNumber(L"exit_code", 0));
 }

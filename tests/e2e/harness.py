@@ -65,6 +65,7 @@ WINDOWS_TEMP = os.path.join(PREFIX, "drive_c", "windows", "temp")
 
 sys.dont_write_bytecode = True  # no __pycache__ in the source tree
 sys.path.insert(0, os.path.join(SOURCE, "tools"))
+from standin_settings import write_standin_settings  # noqa: E402
 from standin_signing import revocable_signer, signed_program  # noqa: E402
 from vendor_server import VendorServer  # noqa: E402
 
@@ -282,7 +283,7 @@ class InstallerRun:
     """One start of the installer, from a fresh current folder of its own."""
 
     def __init__(self, name, standin_seconds=0, standin_exit_code=0, environment=None,
-                 beside=None, installer=INSTALLER, before_start=None):
+                 beside=None, installer=INSTALLER, before_start=None, standin=None):
         self.folder = os.path.join(RUNS, name)
         shutil.rmtree(self.folder, ignore_errors=True)
         self.cwd = os.path.join(self.folder, "cwd")
@@ -297,10 +298,12 @@ class InstallerRun:
         self.rooms_before = clean_rooms()
         self.standin_record = os.path.join(self.folder, "standin-record.txt")
         self.browser_record = os.path.join(self.folder, "browser-record.txt")
+        self.standin_environment_record = os.path.join(self.folder, "standin-environment.txt")
+        write_standin_settings(PREFIX, record=windows_path(self.standin_record),
+                               environment=windows_path(self.standin_environment_record),
+                               seconds=standin_seconds, exit_code=standin_exit_code,
+                               **(standin or {}))
         env = dict(WINE_ENV)
-        env["HALVEX_STANDIN_RECORD"] = windows_path(self.standin_record)
-        env["HALVEX_STANDIN_SECONDS"] = str(standin_seconds)
-        env["HALVEX_STANDIN_EXIT_CODE"] = str(standin_exit_code)
         env.update(environment or {})
         if before_start:
             before_start(self)
@@ -358,8 +361,14 @@ class InstallerRun:
             return None
 
     def browser_opened(self):
-        """The addresses handed to the browser, one per opening."""
-        return _read_lines(self.browser_record)
+        """(address, image name of the process that started the browser), one per opening."""
+        return [tuple(line.split("\t")) for line in _read_lines(self.browser_record)]
+
+    def standin_environment(self):
+        """The stand-in setup program's environment, by upper-case name."""
+        return dict((name.upper(), value) for name, value in
+                    (line.split("=", 1) for line in _read_lines(self.standin_environment_record)
+                     if not line.startswith("=")))
 
     def standin_runs(self):
         """(command line, current directory, TEMP, TMP) of each recorded run of the stand-in
@@ -394,7 +403,8 @@ class EndToEndTest(unittest.TestCase):
 
     @contextlib.contextmanager
     def installer(self, name, **options):
-        """Starts the installer; options: standin_seconds, standin_exit_code,
+        """Starts the installer; options: standin_seconds, standin_exit_code, standin (more
+        of the stand-in's settings: load, child_seconds),
         environment (variables added to the Wine environment, e.g. WINEDLLOVERRIDES),
         beside (files to put next to a copy of the installer, which then runs from there; () for
         the copy alone), installer (UNPINNED_INSTALLER for the build without the publisher pin)
@@ -431,15 +441,20 @@ class EndToEndTest(unittest.TestCase):
 
     @contextlib.contextmanager
     def browser_recorder(self, record_path):
-        """Makes the https protocol handler a recorder that writes the address it opens."""
-        key = "HKCR\\https\\shell\\open\\command"
-        previous = reg_default_value(key)
+        """Makes the https handler a recorder that writes the address it opens and what started
+        it, in the machine's classes (which Wine reads) and the user's own (which Windows
+        prefers)."""
+        machine = "HKLM\\Software\\Classes\\https\\shell\\open\\command"
+        user = "HKCU\\Software\\Classes\\https"
+        previous = reg_default_value(machine)
         command = '"%s" "%s" "%%1"' % (windows_path(RECORDER), windows_path(record_path))
-        reg("add", key, "/ve", "/d", command, "/f")
+        reg("add", machine, "/ve", "/d", command, "/f")
+        reg("add", user + "\\shell\\open\\command", "/ve", "/d", command, "/f")
         try:
             yield
         finally:
-            reg("add", key, "/ve", "/d", previous, "/f")
+            reg("delete", user, "/f")
+            reg("add", machine, "/ve", "/d", previous, "/f")
 
     def assert_stays_then_closes(self, run, why, release_at=GLYPH_CENTRE, press_at=None):
         """The window is still shown once the input sent so far is handled (why, if not); a

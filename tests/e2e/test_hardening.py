@@ -3,23 +3,34 @@ must neither be loaded into it nor be run in place of what it downloaded, and li
 user's record folder must not steer its reads and writes elsewhere."""
 
 import contextlib
+import getpass
 import glob
+import ntpath
 import os
 import shutil
 import unittest
 
-from harness import (BIN, EBWEBVIEW, PREFIX, RELEASE, USER_PROFILE, WINE_ENV, EndToEndTest,
-                     standin_bytes, wait_for, windows_path, wine)
+from harness import (BIN, EBWEBVIEW, PREFIX, RELEASE, STANDIN_TITLE, USER_PROFILE, WINE_ENV,
+                     EndToEndTest, reg, standin_bytes, ui, wait_for, windows_path, wine)
 
 # crypt32 is delay-loaded too, but cannot be planted here: Wine's own winhttp delay-loads it
 # through a search that includes the program's folder (Windows applies the process's System32
 # limit to it); tests/platform/pe_image_test.cpp shows it is not imported at start.
-PLANTED_NAMES = ("winhttp", "comctl32", "wintrust")
+PLANTED_NAMES = ("winhttp", "comctl32", "wintrust", "userenv")
 PLANTED = [os.path.join(BIN, "planted", name + ".dll") for name in PLANTED_NAMES]
 FILE_PROBE = os.path.join(BIN, "net_file_probe.exe")
 # Bits of the probe's exit code: writing, renaming and deleting refused by sharing; reading,
 # too, while the partly written file is marked for deletion.
 WRITE_RENAME_DELETE_REFUSED = 1 | 2 | 4
+# What any unelevated process of the user can write for the programs the user starts,
+# elevated ones included: a Windows folder of its own, a library folder, a profiler.
+USER_ENVIRONMENT = [
+    ("HKCU\\Environment", "windir", "C:\\planted\\windir"),
+    ("HKCU\\Environment", "PATH", "C:\\planted\\path"),
+    ("HKCU\\Environment", "COR_ENABLE_PROFILING", "1"),
+    ("HKCU\\Environment", "COR_PROFILER_PATH", "C:\\planted\\profiler.dll"),
+    ("HKCU\\Volatile Environment", "COR_PROFILER", "{0badc0de-0000-0000-0000-000000000000}"),
+]
 
 
 class DllPlantingTest(EndToEndTest):
@@ -48,24 +59,63 @@ class CleanRoomTest(EndToEndTest):
             server.route(RELEASE, body=standin_bytes())
             server.route(EBWEBVIEW, body=standin_bytes())
             with self.installer("planted-setup-library", beside=[planted],
-                                environment={"HALVEX_STANDIN_LOAD": "setup_helper.dll"}) as run:
+                                standin={"load": "setup_helper.dll"}) as run:
                 self.assertEqual(run.wait_exit(120), 0)
         self.assertEqual(len(run.standin_runs()), 1, "the setup program did not run")
         self.assertFalse(os.path.exists(os.path.join(run.cwd, "setup_helper.dll.loaded")),
                          "the planted library ran in the elevated setup program")
 
 
+    def test_the_users_environment_values_do_not_reach_the_setup_program(self):
+        with self.vendor_server() as server, user_environment(USER_ENVIRONMENT):
+            server.route(RELEASE, body=standin_bytes())
+            server.route(EBWEBVIEW, body=standin_bytes())
+            with self.installer("user-environment") as run:
+                self.assertEqual(run.wait_exit(120), 0)
+        seen = run.standin_environment()
+        self.assertEqual(seen.get("WINDIR", "").lower(), "c:\\windows")
+        for _, name, value in USER_ENVIRONMENT:
+            self.assertNotIn(value.lower(), seen.get(name.upper(), "").lower(), name)
+        # What it needs to find the account and its folders.
+        profile = ntpath.join("c:\\users", getpass.getuser())
+        account = {"USERPROFILE": profile, "HOMEDRIVE": "c:", "HOMEPATH": profile[2:],
+                   "USERNAME": getpass.getuser(), "APPDATA": profile + "\\appdata\\roaming",
+                   "LOCALAPPDATA": profile + "\\appdata\\local"}
+        self.assertEqual({name: seen.get(name, "").lower() for name in account}, account)
+        self.assertTrue(seen.get("USERDOMAIN"), "no USERDOMAIN")
+
+
+@contextlib.contextmanager
+def user_environment(values):
+    """Writes (key, name, value) into the user's environment keys for the block; Wine, like
+    Windows, puts them into every process it starts from then on."""
+    for key, name, value in values:
+        reg("add", key, "/v", name, "/d", value, "/f")
+    try:
+        yield
+    finally:
+        for key, name, _ in values:
+            reg("delete", key, "/v", name, "/f")
+
+
 class SwappedSetupTest(EndToEndTest):
-    def test_downloaded_setup_cannot_be_changed_by_another_process_before_it_runs(self):
+    def test_downloaded_setup_cannot_be_changed_by_another_process_before_or_while_it_runs(self):
         with self.vendor_server() as server:
             server.route(EBWEBVIEW, body=standin_bytes(), pause_at=0.5)
             server.route(RELEASE, body=standin_bytes(), pause_at=0.5)
-            with self.installer("swapped-setup") as run:
+            # The stand-in stays until it is ended below.
+            with self.installer("swapped-setup", standin_seconds=600) as run:
                 self.assertIsNotNone(run.window("visible"))
                 self.assertTrue(wait_for(lambda: os.path.exists(run.setup_path), 60))
                 probe = wine([FILE_PROBE, "probe", windows_path(run.setup_path)])
                 self.assertEqual(probe.returncode, WRITE_RENAME_DELETE_REFUSED)
                 server.resume()
+                standin = ui("window", "--title", STANDIN_TITLE, "--state", "visible", timeout=60)
+                self.assertTrue(standin["ok"], "the setup program's window never showed")
+                probe = wine([FILE_PROBE, "probe", windows_path(run.setup_path)])
+                self.assertEqual(probe.returncode & WRITE_RENAME_DELETE_REFUSED,
+                                 WRITE_RENAME_DELETE_REFUSED, "changed while it runs")
+                ui("kill", "--pid", standin["window"]["pid"], timeout=10)
                 self.assertEqual(run.wait_exit(120), 0)
 
         runs = run.standin_runs()

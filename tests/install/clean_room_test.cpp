@@ -5,6 +5,7 @@
 #include <sddl.h>
 
 #include <string>
+#include <vector>
 
 #include "common/unique_handle.h"
 #include "install/clean_room.h"
@@ -81,22 +82,51 @@ TEST(CleanRoom, IsNewUnderWindowsTempAndGoesWithAllItHolds) {
     EXPECT_FALSE(Exists(first));
 }
 
-// The setup program's TEMP and TMP lie in its clean room: both replaced whatever their case,
-// look-alike names kept, and the block sorted as CreateProcess asks (case-insensitively).
-TEST(CleanRoom, SetupEnvironmentPointsTempAndTmpIntoTheRoom) {
+// The setup program's TEMP, TMP and account variables replace the machine's whatever their
+// case, look-alike names are kept, and the block is sorted as CreateProcess asks
+// (case-insensitively).
+TEST(CleanRoom, SetupEnvironmentSetsTheGivenVariablesOverTheMachines) {
     using namespace std::string_literals;
+    const std::vector<EnvironmentVariable> kSet = {
+        {L"TEMP", L"R"}, {L"TMP", L"R"}, {L"USERPROFILE", L"C:\\Users\\u"}};
     const struct {
         const char* name;
-        std::wstring inherited;
+        std::wstring machine;
         std::wstring expected;
     } kCases[] = {
         {"replaced",
-         L"=C:=C:\\x\0windir=w\0temp=u\0Path=p\0Tmp=u\0TMPDIR=k\0appdata=a\0TEMPLATE=t\0\0"s,
-         L"=C:=C:\\x\0appdata=a\0Path=p\0TEMP=R\0TEMPLATE=t\0TMP=R\0TMPDIR=k\0windir=w\0\0"s},
-        {"added", L"Path=p\0\0"s, L"Path=p\0TEMP=R\0TMP=R\0\0"s},
+         L"=C:=C:\\x\0windir=w\0temp=u\0Path=p\0Tmp=u\0TMPDIR=k\0UserProfile=d\0TEMPLATE=t\0\0"s,
+         L"=C:=C:\\x\0Path=p\0TEMP=R\0TEMPLATE=t\0TMP=R\0TMPDIR=k\0USERPROFILE=C:\\Users\\u\0"
+         L"windir=w\0\0"s},
+        {"added", L"Path=p\0\0"s, L"Path=p\0TEMP=R\0TMP=R\0USERPROFILE=C:\\Users\\u\0\0"s},
     };
     for (const auto& row : kCases) {
-        EXPECT_EQ(EnvironmentWithTemp(row.inherited.c_str(), L"R"), row.expected) << row.name;
+        EXPECT_EQ(EnvironmentBlock(row.machine.c_str(), kSet), row.expected) << row.name;
+    }
+}
+
+TEST(CleanRoom, HomeVariablesAreSplitFromAProfileOnADriveOnly) {
+    const struct {
+        const wchar_t* profile;
+        const wchar_t* drive;
+        const wchar_t* path;
+    } kCases[] = {
+        {L"C:\\Users\\u", L"C:", L"\\Users\\u"},
+        {L"d:\\p", L"d:", L"\\p"},
+        {L"\\\\server\\share\\u", nullptr, nullptr},
+        {L"C:", nullptr, nullptr},
+        {L"", nullptr, nullptr},
+    };
+    for (const auto& row : kCases) {
+        const std::vector<EnvironmentVariable> home = HomeVariables(row.profile);
+        if (row.drive == nullptr) {
+            EXPECT_TRUE(home.empty())
+                << std::string(row.profile, row.profile + wcslen(row.profile));
+            continue;
+        }
+        ASSERT_EQ(home.size(), 2u);
+        EXPECT_EQ(home[0].name + L"=" + home[0].value, std::wstring(L"HOMEDRIVE=") + row.drive);
+        EXPECT_EQ(home[1].name + L"=" + home[1].value, std::wstring(L"HOMEPATH=") + row.path);
     }
 }
 

@@ -124,9 +124,9 @@ TEST_F(InstallerImage, IsA64BitGuiProgramWithoutATimestamp) {
 
 TEST_F(InstallerImage, ImportsOnlyWindowsSystemDlls) {
     const std::set<std::string> system = {
-        "kernel32.dll", "user32.dll",  "gdi32.dll",    "comctl32.dll", "shell32.dll",
-        "shlwapi.dll",  "winhttp.dll", "advapi32.dll", "ole32.dll",    "msvcrt.dll",
-        "crypt32.dll",  "bcrypt.dll",  "wintrust.dll", "oleaut32.dll", "ntdll.dll"};
+        "kernel32.dll", "user32.dll",   "gdi32.dll", "comctl32.dll", "shell32.dll", "shlwapi.dll",
+        "winhttp.dll",  "advapi32.dll", "ole32.dll", "msvcrt.dll",   "crypt32.dll", "bcrypt.dll",
+        "wintrust.dll", "oleaut32.dll", "ntdll.dll", "userenv.dll"};
     const std::vector<std::string> dlls = Image().ImportedDlls();
     EXPECT_NE(std::find(dlls.begin(), dlls.end(), "kernel32.dll"), dlls.end())
         << "the import directory was not found";
@@ -141,7 +141,8 @@ TEST_F(InstallerImage, ImportsOnlyWindowsSystemDlls) {
 // first, before wWinMain limits the search to System32; such DLLs are only delay-loaded.
 TEST_F(InstallerImage, LoadsNoDllOutsideTheKnownListAtStart) {
     const std::vector<std::string> atStart = Image().StartImportedDlls();
-    for (const char* dll : {"winhttp.dll", "comctl32.dll", "wintrust.dll", "crypt32.dll"}) {
+    for (const char* dll :
+         {"winhttp.dll", "comctl32.dll", "wintrust.dll", "crypt32.dll", "userenv.dll"}) {
         EXPECT_EQ(std::count(atStart.begin(), atStart.end(), dll), 0) << dll;
     }
 }
