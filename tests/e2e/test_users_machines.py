@@ -7,10 +7,10 @@ import subprocess
 import time
 import unittest
 
-from harness import (CERT, INSTALLER, MAIN_CLASS, RUNS, SAVE_NAME, STANDIN_TITLE,
-                     UNPINNED_INSTALLER, USER_PROFILE, WINE_ENV, EndToEndTest, free_port,
-                     machine_proxy, small_disk, standin_bytes, tinyproxy, ui, user_proxy_settings)
-from vendor_server import VendorServer, pattern_bytes
+from harness import (CERT, INSTALLER, MAIN_CLASS, RUNS, STANDIN_TITLE, UNPINNED_INSTALLER,
+                     USER_PROFILE, WINDOWS_TEMP, WINE_ENV, EndToEndTest, free_port, machine_proxy,
+                     small_disk, standin_bytes, tinyproxy, ui, user_proxy_settings)
+from vendor_server import VendorServer
 
 EBWEBVIEW = "/halvex-nefo/ebwebview"
 PROXY_SCRIPT = "/proxy.pac"
@@ -192,39 +192,43 @@ class CleanExitTest(EndToEndTest):
 
 class FullDiskTest(DownloadFailureTest):
     def test_download_onto_a_full_disk_fails_and_leaves_nothing(self):
-        name = "full-disk-download"
-        # The run's own folder is the small disk; the run keeps the mount point it finds.
-        with self.vendor_server() as server, \
-                small_disk(os.path.join(RUNS, name), 256 * 1024):
-            server.route(EBWEBVIEW, body=pattern_bytes(2 * 1024 * 1024))
-            with self.installer(name) as run:
+        # The clean rooms' folder is the small disk until the installer has ended, and the body
+        # one the pinned installer would run: only the full disk can fail it.
+        with self.vendor_server() as server, small_disk(WINDOWS_TEMP, 256 * 1024):
+            server.route(EBWEBVIEW, body=standin_bytes(size=2 * 1024 * 1024))
+            with self.installer("full-disk-download") as run:
                 self.assert_download_failure_keeps_the_window(run)
-                self.assertNotIn(SAVE_NAME, os.listdir(run.cwd))
+                self.assertEqual(run.new_rooms(), [], "the clean room was left behind")
             self.assertEqual(run.standin_runs(), [])
 
     def test_record_file_on_a_full_disk_is_kept_and_the_install_goes_on(self):
         old_record = (b'[[software]]\r\nname = "halvex other"\r\nproduct_id = "7"\r\n'
                       b'distributor_id = "3"\r\n')
         folder = os.path.join(USER_PROFILE, ".halvex")
-        with self.vendor_server() as server, small_disk(folder, 64 * 1024):
-            server.route(EBWEBVIEW, body=standin_bytes())
-            with open(os.path.join(folder, "config.toml"), "wb") as f:
-                f.write(old_record)
-            fill(os.path.join(folder, "filler"))
-            with self.installer("full-disk-record") as run:
-                self.assertEqual(run.wait_exit(120), 0)
-            self.assertEqual(len(server.requests_for(EBWEBVIEW)), 1)
-            self.assertEqual(len(run.standin_runs()), 1)
-            with open(os.path.join(folder, "config.toml"), "rb") as f:
-                self.assertEqual(f.read(), old_record)
-            self.assertEqual(sorted(os.listdir(folder)), ["config.toml", "filler"])
+        # The control: with room left, the same registration does add its entry.
+        for full in (True, False):
+            with self.subTest(full=full), self.vendor_server() as server, \
+                    small_disk(folder, 64 * 1024):
+                server.route(EBWEBVIEW, body=standin_bytes())
+                with open(os.path.join(folder, "config.toml"), "wb") as f:
+                    f.write(old_record)
+                fill(os.path.join(folder, "filler"), 32 * 1024 if not full else None)
+                with self.installer("full-disk-record") as run:
+                    self.assertEqual(run.wait_exit(120), 0)
+                self.assertEqual(len(server.requests_for(EBWEBVIEW)), 1)
+                self.assertEqual(len(run.standin_runs()), 1)
+                with open(os.path.join(folder, "config.toml"), "rb") as f:
+                    record = f.read()
+                self.assertEqual(record == old_record, full)
+                self.assertTrue(record.startswith(old_record))
+                self.assertEqual(sorted(os.listdir(folder)), ["config.toml", "filler"])
 
 
-def fill(path):
-    """Writes path until the disk it is on is full."""
+def fill(path, size=None):
+    """Writes size bytes to path, or until the disk it is on is full."""
     descriptor = os.open(path, os.O_WRONLY | os.O_CREAT | os.O_TRUNC)
     try:
-        while True:
+        for _ in range(size // 4096 if size else 1 << 30):
             os.write(descriptor, b"\0" * 4096)
     except OSError as error:
         if error.errno != errno.ENOSPC:
