@@ -67,12 +67,15 @@ UniqueCertificate SigningCertificate(const char* name) {
     std::ifstream file("Z:" + std::string(folder != nullptr ? folder : "") + "/" + name,
                        std::ios::binary);
     std::string bytes{std::istreambuf_iterator<char>(file), std::istreambuf_iterator<char>()};
+    DWORD size = 0;
     std::vector<BYTE> der(bytes.size());
-    DWORD size = static_cast<DWORD>(der.size());
-    der.resize(CryptStringToBinaryA(bytes.data(), static_cast<DWORD>(bytes.size()),
-                                    CRYPT_STRING_ANY, der.data(), &size, nullptr, nullptr)
-                   ? size
-                   : 0);
+    if (bytes.rfind("-----", 0) == 0 &&
+        CryptStringToBinaryA(bytes.c_str(), 0, CRYPT_STRING_BASE64HEADER, der.data(),
+                             &(size = static_cast<DWORD>(der.size())), nullptr, nullptr)) {
+        der.resize(size);
+    } else {
+        der.assign(bytes.begin(), bytes.end());
+    }
     return UniqueCertificate(
         CertCreateCertificateContext(X509_ASN_ENCODING, der.data(), static_cast<DWORD>(der.size())),
         CertFreeCertificateContext);
