@@ -1,14 +1,13 @@
 #include "install/clean_room.h"
 
-#include <ntsecapi.h>
 #include <sddl.h>
 
-#include <cstdint>
 #include <memory>
 #include <utility>
 #include <vector>
 
 #include "common/closer.h"
+#include "common/random_hex.h"
 
 namespace {
 
@@ -16,7 +15,6 @@ namespace {
 // made inside; protected, so nothing of %SystemRoot%\Temp's own entries flows in.
 constexpr wchar_t kSecurity[] = L"O:BAD:P(A;OICI;FA;;;SY)(A;OICI;FA;;;BA)";
 constexpr wchar_t kNamePrefix[] = L"halvex-";
-constexpr std::size_t kRandomBytes = 16;
 
 bool WindowsTempFolder(std::wstring& folder) {
     wchar_t windows[MAX_PATH] = {};
@@ -32,20 +30,11 @@ bool WindowsTempFolder(std::wstring& folder) {
     return true;
 }
 
-// 128 bits from the system's cryptographic generator, so no other process can make the
-// folder first or predict where the setup program will be.
+// Random, so no other process can make the folder first or predict where the setup program
+// will be.
 bool RandomName(std::wstring& name) {
-    std::uint8_t random[kRandomBytes] = {};
-    if (!RtlGenRandom(random, sizeof(random))) {
-        return false;
-    }
-    constexpr wchar_t kHex[] = L"0123456789abcdef";
     name = kNamePrefix;
-    for (const std::uint8_t byte : random) {
-        name += kHex[byte >> 4];
-        name += kHex[byte & 0x0f];
-    }
-    return true;
+    return AppendRandomHex(name);
 }
 
 // Not now: at the next restart, when nothing can hold the file open any more.

@@ -20,19 +20,12 @@ namespace {
 
 constexpr char kReleasePath[] = "/halvex-nefo/release";
 constexpr char kRuntimeMissingPath[] = "/halvex-nefo/ebwebview";
+// Fixed, and ending in .exe: the file is run under the name it was saved and checked by.
 constexpr wchar_t kSaveName[] = L"halvex-nefo-setup.exe";
-constexpr wchar_t kRequiredExtension[] = L".exe";
 constexpr wchar_t kWindows7Text[] = L"不支持win7系统!";
 constexpr wchar_t kWindows7Caption[] = L"错误";
 constexpr wchar_t kDownloadFailedText[] = L"下载失败，请检查网络连接或联系客服。";
 constexpr wchar_t kLaunchFailedText[] = L"安装程序启动失败，请检查安装包或联系客服。";
-
-// Exact code-unit comparison: an upper-case ".EXE" still counts as missing.
-bool NeedsExtension(const std::wstring& name) {
-    const std::wstring extension = kRequiredExtension;
-    return name.size() < extension.size() ||
-           name.compare(name.size() - extension.size(), extension.size(), extension) != 0;
-}
 
 // The downloader takes its save path in UTF-8.
 bool ToUtf8(const std::wstring& wide, std::string& narrow) {
@@ -96,19 +89,11 @@ Outcome DownloadAndRun(HWND mainWindow, const std::string& url) {
         return Outcome::kDownloadFailed;
     }
 
-    std::wstring launchName = downloadedName;
-    if (NeedsExtension(downloadedName)) {
-        launchName += kRequiredExtension;
-        // A held file cannot be renamed; the fixed save name never takes this road.
-        heldFile.reset();
-        (void)MoveFileW(downloadedName.c_str(), launchName.c_str());
-    }
-
     (void)ShowWindow(mainWindow, SW_HIDE);
     // The held handle keeps every other process from writing, renaming or deleting the file
     // until the setup program and what it started have ended; it goes on return, just before
     // the room.
-    return RunSetupProgram(launchName, *room) ? Outcome::kRan : Outcome::kLaunchFailed;
+    return RunSetupProgram(downloadedName, *room) ? Outcome::kRan : Outcome::kLaunchFailed;
 }
 
 }  // namespace

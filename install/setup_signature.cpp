@@ -17,6 +17,7 @@
 #include "common/bounded_call.h"
 #include "common/closer.h"
 #include "common/local_memory.h"
+#include "install/signature_time.h"
 
 namespace {
 
@@ -142,12 +143,11 @@ bool HasCodeSigningUsage(PCCERT_CONTEXT certificate) {
 // Wine's WinVerifyTrust accepts a signer that chains to no trusted root or lacks the
 // code-signing usage, so the signer's chain is built again for that usage and judged by its
 // own trust status, which must be clean, as well as by the Authenticode policy (Wine's policy
-// passes a partial chain), at the time the signature is verified against (its timestamp if
-// any). The machine's engine: a root an unelevated process put in the user's store does not
-// count. Nothing a certificate names (Authority Information Access) is fetched for a chain not
-// yet trusted; Windows may still add a root from Windows Update (automatic root update),
-// which cache-only retrieval would forbid: a fresh machine's small root store would refuse a
-// setup program signed under a common root.
+// passes a partial chain), at the time given (SignerValidityTime). The machine's engine: a root an
+// unelevated process put in the user's store does not count. Nothing a certificate names (Authority
+// Information Access) is fetched for a chain not yet trusted; Windows may still add a root from
+// Windows Update (automatic root update), which cache-only retrieval would forbid: a fresh
+// machine's small root store would refuse a setup program signed under a common root.
 bool ChainsToTrustedCodeSigningRoot(PCCERT_CONTEXT leaf, FILETIME verifyAsOf) {
     const UniqueChain chain = BuildChain(leaf, verifyAsOf, CERT_CHAIN_DISABLE_AIA);
     if (!chain || chain->TrustStatus.dwErrorStatus != CERT_TRUST_NO_ERROR) {
@@ -241,9 +241,11 @@ bool IsSignedByPublisher(HANDLE file, const wchar_t* path, const wchar_t* publis
         return false;
     }
     const PCCERT_CONTEXT leaf = signer->pasCertChain[0].pCert;
+    FILETIME now{};
+    GetSystemTimeAsFileTime(&now);
+    const FILETIME judgedAt = SignerValidityTime(*signer, now);
     return HasCodeSigningUsage(leaf) &&
            // Trusted first, without fetching what a certificate names; only then the chain
            // again, with revocation, so no address from an untrusted chain is ever fetched.
-           ChainsToTrustedCodeSigningRoot(leaf, signer->sftVerifyAsOf) &&
-           !IsReportedRevoked(leaf, signer->sftVerifyAsOf);
+           ChainsToTrustedCodeSigningRoot(leaf, judgedAt) && !IsReportedRevoked(leaf, judgedAt);
 }

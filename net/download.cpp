@@ -171,7 +171,11 @@ Outcome RunAttempt(std::string& currentUrl, const std::string& savePath,
         return Outcome::kFailed;
     }
     const DWORD status = QueryStatus(exchange.request.get());
-    if (IsRedirect(status) && QueryLocation(exchange.request.get(), currentUrl)) {
+    // A relative Location is read against the URL that answered; the next attempt checks the
+    // result as any target.
+    std::string location;
+    if (IsRedirect(status) && QueryLocation(exchange.request.get(), location) &&
+        ResolveReference(currentUrl, location, currentUrl)) {
         return Outcome::kRedirected;
     }
     if (status != 200) {

@@ -110,11 +110,17 @@ bool DetectScriptUrl(std::wstring& scriptUrl) {
     return !scriptUrl.empty();
 }
 
+// A script's answer for a URL, and the script that gave it.
+struct ScriptAnswer {
+    std::wstring script;
+    std::wstring answer;
+};
+
 // The answer of the script at scriptUrl for url, as WinHTTP hands it back ("a:8080;b:8080", or
-// DIRECT); the script is then the one found. On Windows only WinHTTP's proxy service fetches and
-// runs it, never this elevated process: where that service is disabled, WinHTTP refuses and the
-// script counts as none. (Wine has no such service and runs it here, flag or not.)
-bool AskScriptAt(const std::wstring& scriptUrl, const std::wstring& url, std::wstring& answer) {
+// DIRECT). On Windows only WinHTTP's proxy service fetches and runs it, never this elevated
+// process: where that service is disabled, WinHTTP refuses and the script counts as none. (Wine
+// has no such service and runs it here, flag or not.)
+bool AskScriptAt(const std::wstring& scriptUrl, const std::wstring& url, ScriptAnswer& result) {
     const UniqueInternet session(WinHttpOpen(nullptr, WINHTTP_ACCESS_TYPE_NO_PROXY,
                                              WINHTTP_NO_PROXY_NAME, WINHTTP_NO_PROXY_BYPASS, 0));
     if (!session) {
@@ -129,31 +135,29 @@ bool AskScriptAt(const std::wstring& scriptUrl, const std::wstring& url, std::ws
     }
     const GlobalText proxy(info.lpszProxy);
     const GlobalText bypass(info.lpszProxyBypass);
-    answer =
+    result.script = scriptUrl;
+    result.answer =
         info.dwAccessType == WINHTTP_ACCESS_TYPE_NAMED_PROXY && proxy ? Copy(proxy) : L"DIRECT";
-    FoundScript& found = Found();
-    const std::lock_guard<std::mutex> hold(found.lock);
-    found.url = scriptUrl;
     return true;
 }
 
 // WinHTTP offers no bound on detection, nor on fetching and running a script, so each step
 // runs within a bound of its own.
-bool WithinBound(std::function<bool(std::wstring&)> step, std::wstring& answer) {
-    std::optional<std::optional<std::wstring>> result = CallWithinBound(
-        [step = std::move(step)]() -> std::optional<std::wstring> {
-            std::wstring text;
+bool WithinBound(std::function<bool(ScriptAnswer&)> step, ScriptAnswer& result) {
+    std::optional<std::optional<ScriptAnswer>> outcome = CallWithinBound(
+        [step = std::move(step)]() -> std::optional<ScriptAnswer> {
+            ScriptAnswer found;
             try {
-                return step(text) ? std::optional<std::wstring>(std::move(text)) : std::nullopt;
+                return step(found) ? std::optional<ScriptAnswer>(std::move(found)) : std::nullopt;
             } catch (const std::exception&) {
                 return std::nullopt;
             }
         },
         kScriptStepBound);
-    if (!result || !*result) {
+    if (!outcome || !*outcome) {
         return false;
     }
-    answer = std::move(**result);
+    result = std::move(**outcome);
     return true;
 }
 
@@ -164,27 +168,31 @@ std::wstring FoundUrl() {
 }
 
 // The script's answer for url: the script found before, else auto-detection's, else the
-// configured one's, each within its own bound.
+// configured one's, each within its own bound. Only a script that answered within its bound is
+// remembered: a step left behind must not change which script later requests ask.
 bool AskTheScript(const ProxySettings& settings, const std::wstring& url, std::wstring& answer) {
+    const auto askAt = [&url](const std::wstring& script) {
+        return [script, url](ScriptAnswer& result) { return AskScriptAt(script, url, result); };
+    };
+    const auto detectAndAsk = [url](ScriptAnswer& result) {
+        std::wstring detected;
+        return DetectScriptUrl(detected) && AskScriptAt(detected, url, result);
+    };
     const std::wstring known = FoundUrl();
-    if (!known.empty()) {
-        return WithinBound(
-            [known, url](std::wstring& text) { return AskScriptAt(known, url, text); }, answer);
+    ScriptAnswer found;
+    const bool answered =
+        !known.empty()
+            ? WithinBound(askAt(known), found)
+            : (settings.auto_detect && WithinBound(detectAndAsk, found)) ||
+                  (!settings.script_url.empty() && WithinBound(askAt(settings.script_url), found));
+    if (!answered) {
+        return false;
     }
-    if (settings.auto_detect && WithinBound(
-                                    [url](std::wstring& text) {
-                                        std::wstring detected;
-                                        return DetectScriptUrl(detected) &&
-                                               AskScriptAt(detected, url, text);
-                                    },
-                                    answer)) {
-        return true;
-    }
-    const std::wstring configured = settings.script_url;
-    return !configured.empty() &&
-           WithinBound(
-               [configured, url](std::wstring& text) { return AskScriptAt(configured, url, text); },
-               answer);
+    FoundScript& remembered = Found();
+    const std::lock_guard<std::mutex> hold(remembered.lock);
+    remembered.url = found.script;
+    answer = std::move(found.answer);
+    return true;
 }
 
 ProxyRoute FromAnswer(const std::wstring& answer) {

@@ -1,16 +1,15 @@
 #include "record/record_file.h"
 
 #include <windows.h>
-#include <bcrypt.h>
 #include <winternl.h>
 
 #include <algorithm>
 #include <optional>
 #include <string>
-#include <utility>
 #include <vector>
 
 #include "common/delete_on_close.h"
+#include "common/random_hex.h"
 #include "common/unique_handle.h"
 #include "common/write_all.h"
 #include "record/open_in_folder.h"
@@ -61,26 +60,6 @@ bool ReplaceRecordWith(HANDLE file, HANDLE folder) {
                           kFileRenameInformation) >= 0;
 }
 
-// Deletes the temporary file through its own handle, whatever now has its name, unless the
-// rename consumed it.
-class TemporaryFile {
-  public:
-    explicit TemporaryFile(UniqueHandle file) : file_(std::move(file)) {}
-    TemporaryFile(const TemporaryFile&) = delete;
-    TemporaryFile& operator=(const TemporaryFile&) = delete;
-    ~TemporaryFile() {
-        if (file_ && !consumed_) {
-            (void)SetDeleteOnClose(file_.get(), true);
-        }
-    }
-    HANDLE get() const { return file_.get(); }
-    void MarkConsumed() { consumed_ = true; }
-
-  private:
-    UniqueHandle file_;
-    bool consumed_ = false;
-};
-
 }  // namespace
 
 std::optional<std::string> ReadRecordBytes(HANDLE folder) {
@@ -113,34 +92,34 @@ std::optional<std::string> ReadRecordBytes(HANDLE folder) {
 }
 
 std::wstring NewTemporaryRecordName() {
-    unsigned char random[16];
-    if (!BCRYPT_SUCCESS(
-            BCryptGenRandom(nullptr, random, sizeof(random), BCRYPT_USE_SYSTEM_PREFERRED_RNG))) {
-        return {};
-    }
-    constexpr wchar_t kDigits[] = L"0123456789abcdef";
     std::wstring name = std::wstring(kRecordName) + L'.';
-    for (unsigned char byte : random) {
-        name += kDigits[byte >> 4];
-        name += kDigits[byte & 15];
+    return AppendRandomHex(name) ? name + L".tmp" : std::wstring();
+}
+
+UniqueHandle CreateTemporaryRecord(HANDLE folder) {
+    const std::wstring name = NewTemporaryRecordName();
+    if (name.empty()) {
+        return nullptr;
     }
-    return name + L".tmp";
+    // Created new, so a file or folder that already has the name is never opened. Plain
+    // attributes, since the replaced file takes them over.
+    UniqueHandle file = OpenInFolder(folder, name.c_str(), GENERIC_WRITE | DELETE, 0, FILE_CREATE,
+                                     FILE_NON_DIRECTORY_FILE);
+    if (!file || !SetDeleteOnClose(file.get(), true)) {
+        return nullptr;
+    }
+    return file;
 }
 
 void WriteRecordBytes(HANDLE folder, const std::string& bytes) {
-    const std::wstring name = NewTemporaryRecordName();
-    if (name.empty()) {
+    const UniqueHandle temporary = CreateTemporaryRecord(folder);
+    if (!temporary || !WriteAll(temporary.get(), bytes.data(), bytes.size()) ||
+        !FlushFileBuffers(temporary.get())) {
         return;
     }
-    // Created new, so a file or folder that already has the name is never opened. Plain attributes,
-    // since the replaced file takes them over.
-    TemporaryFile temporary(OpenInFolder(folder, name.c_str(), GENERIC_WRITE | DELETE, 0,
-                                         FILE_CREATE, FILE_NON_DIRECTORY_FILE));
-    if (!temporary.get()) {
-        return;
-    }
-    if (WriteAll(temporary.get(), bytes.data(), bytes.size()) &&
-        FlushFileBuffers(temporary.get()) && ReplaceRecordWith(temporary.get(), folder)) {
-        temporary.MarkConsumed();
+    // Cleared only just before the rename, which must not take a file about to go; marked
+    // again when the rename fails.
+    if (!SetDeleteOnClose(temporary.get(), false) || !ReplaceRecordWith(temporary.get(), folder)) {
+        (void)SetDeleteOnClose(temporary.get(), true);
     }
 }

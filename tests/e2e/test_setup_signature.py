@@ -4,11 +4,12 @@ under a root the machine trusts, whose version resources carry at least the pinn
 and the pinned product name; without the pin it runs what it downloaded, as before."""
 
 import contextlib
+import hashlib
 import os
 import unittest
 
 from harness import (BIN, DOWNLOAD_FAILED, EBWEBVIEW, RELEASE, SIGNING, UNPINNED_INSTALLER,
-                     EndToEndTest, crl_server, free_port, revocable_standin, signed_program,
+                     EndToEndTest, crl_server, free_port, reg, revocable_standin, signed_program,
                      standin_bytes, windows_path, wine)
 
 
@@ -25,6 +26,22 @@ def standin_variant(name):
     """A stand-in of bin/standins (tools/CMakeLists.txt) signed by the pinned publisher."""
     with open(os.path.join(BIN, "standins", name + ".exe"), "rb") as f:
         return signed_program(f.read(), "publisher", SIGNING)
+
+
+@contextlib.contextmanager
+def trusted_by_machine(der_path):
+    """The CA in the machine's root store for the block; Wine keeps that store's certificates
+    in the registry under their SHA-1 digests."""
+    with open(der_path, "rb") as f:
+        digest = hashlib.sha1(f.read()).hexdigest().upper()
+    trusted = wine([os.path.join(BIN, "trust_ca.exe"), windows_path(der_path)])
+    if trusted.returncode != 0:
+        raise RuntimeError("trust_ca failed: %r" % trusted.stderr)
+    try:
+        yield
+    finally:
+        reg("delete", "HKLM\\Software\\Microsoft\\SystemCertificates\\Root\\Certificates\\"
+            + digest, "/f")
 
 
 def one_byte_changed(program):
@@ -78,7 +95,8 @@ class SetupSignatureTest(EndToEndTest):
                         run.settle()
                         self.assertIsNotNone(run.window("visible", timeout=0))
                     self.assertEqual(len(server.requests), 1, "the download was retried")
-                    self.assertNotEqual(asked, [], "the CRL was never asked for")
+                    if asked is not None:
+                        self.assertNotEqual(asked, [], "the CRL was never asked for")
                 self.assertEqual(run.standin_runs(), [], "the refused program ran")
 
     def test_the_pinned_publishers_setup_program_and_any_without_the_pin_run(self):
@@ -91,17 +109,23 @@ class SetupSignatureTest(EndToEndTest):
             ("revocation-unknown-offline", {}, offline),
             ("second-pinned-key", {}, standin_bytes("second")),
             ("through-carried-intermediate", {}, standin_bytes("intermediate")),
+            # The control of the refused row whose CA only the user's root store holds.
+            ("ca-in-the-machines-root-store", {}, standin_bytes("user-root")),
             ("no-pin-unsigned", {"installer": UNPINNED_INSTALLER}, standin_bytes(signer=None)),
         )
         crl_servers = {"crl-served-not-revoked": unrevoked_crl, "revocation-unknown-offline": no_crl}
+        machine_roots = {"ca-in-the-machines-root-store": os.path.join(SIGNING, "user-ca.der")}
         for case, options, body in cases:
             with self.subTest(case=case):
+                root = machine_roots.get(case)
                 with self.vendor_server() as server, \
-                        crl_servers.get(case, contextlib.nullcontext)() as asked:
+                        crl_servers.get(case, contextlib.nullcontext)() as asked, \
+                        trusted_by_machine(root) if root else contextlib.nullcontext():
                     self.serve(server, body)
                     with self.installer("signature-" + case, **options) as run:
                         self.assertEqual(run.wait_exit(120), 0)
-                    self.assertNotEqual(asked, [], "the CRL was never asked for")
+                    if asked is not None:
+                        self.assertNotEqual(asked, [], "the CRL was never asked for")
                 self.assertEqual(len(run.standin_runs()), 1, "the setup program did not run")
                 self.assert_nothing_left(run)
 

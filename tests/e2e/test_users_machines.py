@@ -8,10 +8,10 @@ import time
 import unittest
 
 from harness import (CERT, DOWNLOAD_FAILED, EBWEBVIEW, GLYPH_CENTRE, INSTALLER, MAIN_CLASS,
-                     NOT_A_PROGRAM, RUNS, SAVE_NAME, STANDIN_TITLE, UNPINNED_INSTALLER,
-                     USER_PROFILE, WINE_ENV, EndToEndTest, free_port, machine_proxy, small_disk,
+                     NOT_A_PROGRAM, RUNS, STANDIN_TITLE, UNPINNED_INSTALLER, USER_PROFILE,
+                     WINDOWS_TEMP, WINE_ENV, EndToEndTest, free_port, machine_proxy, small_disk,
                      standin_bytes, tinyproxy, ui, user_proxy_settings)
-from vendor_server import VendorServer, pattern_bytes
+from vendor_server import VendorServer
 
 PROXY_SCRIPT = "/proxy.pac"
 RULE_SCRIPT = "/rule.pac"
@@ -189,14 +189,13 @@ class CleanExitTest(EndToEndTest):
 
 class FullDiskTest(DownloadFailureTest):
     def test_download_onto_a_full_disk_fails_and_leaves_nothing(self):
-        name = "full-disk-download"
-        # The run's own folder is the small disk; the run keeps the mount point it finds.
-        with self.vendor_server() as server, \
-                small_disk(os.path.join(RUNS, name), 256 * 1024):
-            server.route(EBWEBVIEW, body=pattern_bytes(2 * 1024 * 1024))
-            with self.installer(name) as run:
+        # The clean rooms' folder is the small disk until the installer has ended, and the body
+        # one the pinned installer would run: only the full disk can fail it.
+        with self.vendor_server() as server, small_disk(WINDOWS_TEMP, 256 * 1024):
+            server.route(EBWEBVIEW, body=standin_bytes(size=2 * 1024 * 1024))
+            with self.installer("full-disk-download") as run:
                 self.assert_download_failure_keeps_the_window(run)
-                self.assertNotIn(SAVE_NAME, os.listdir(run.cwd))
+                self.assertEqual(run.new_rooms(), [], "the clean room was left behind")
             self.assertEqual(run.standin_runs(), [])
 
     def test_record_file_on_a_full_disk_is_kept_and_the_install_goes_on(self):

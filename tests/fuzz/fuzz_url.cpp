@@ -1,5 +1,7 @@
 // ParseUrl on arbitrary bytes: it never throws, a rejected URL leaves the caller's values
-// alone, and an accepted one splits into parts that rebuild the URL exactly.
+// alone, and an accepted one splits into parts that rebuild the URL exactly. The same bytes as
+// a redirect's Location, resolved against a fixed URL: nothing is left to resolve in the
+// result, and a reference without a scheme keeps https (and the host, without "//").
 #include <cstddef>
 #include <cstdint>
 #include <string>
@@ -89,6 +91,22 @@ void CheckAccepted(const std::string& url, const std::wstring& host, int port,
     }
 }
 
+const std::string kBase = "https://h:8443/a/b/c?q";
+
+void CheckResolved(const std::string& reference) {
+    std::string resolved;
+    FuzzCheck(ResolveReference(kBase, reference, resolved), "an absolute base was refused");
+    std::string again;
+    FuzzCheck(ResolveReference(kBase, resolved, again) && again == resolved,
+              "the result resolves to something else again");
+    if (reference.find(':') == std::string::npos) {
+        const bool sameHost = reference.compare(0, 2, "//") != 0;
+        FuzzCheck(resolved.compare(0, 6, "https:") == 0, "a relative reference lost https");
+        FuzzCheck(!sameHost || resolved.compare(0, 15, "https://h:8443/") == 0,
+                  "a reference without a host left the base's");
+    }
+}
+
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
@@ -101,6 +119,11 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         accepted = ParseUrl(url, host, port, path);
     } catch (...) {
         FuzzCheck(false, "ParseUrl threw");
+    }
+    try {
+        CheckResolved(url);
+    } catch (...) {
+        FuzzCheck(false, "ResolveReference threw");
     }
     if (accepted) {
         CheckAccepted(url, host, port, path);

@@ -108,7 +108,6 @@ INSTANTIATE_TEST_SUITE_P(
         RedirectCase{"HttpsToHttp302", RedirectPath(302, "http://localhost/t/bytes/10")},
         RedirectCase{"HttpsToHttp303", RedirectPath(303, "http://localhost/t/bytes/10")},
         RedirectCase{"HttpsToHttp308", RedirectPath(308, "http://localhost/t/bytes/10")},
-        RedirectCase{"Relative308", RedirectPath(308, "/t/bytes/10")},
         RedirectCase{"Missing301", "/t/redirect/301"},
         RedirectCase{"Missing302", "/t/redirect/302"},
         RedirectCase{"Missing303", "/t/redirect/303"},
@@ -224,6 +223,34 @@ TEST(Route, AThirdRedirectUnderAScriptFailsTheDownload) {
     EXPECT_EQ(run.message, "Too many redirects");
     EXPECT_FALSE(FileExists(run.savePath));
     EXPECT_EQ(LoggedRequestsWith(thrice).size(), 3u);
+}
+
+// A relative Location (RFC 9110 allows one) that reaches this code, under a script or as a 308
+// Wine hands back, is read against the URL that answered it, in each of its forms.
+TEST(Route, RelativeLocationIsReadAgainstTheUrlThatAnswered) {
+    const std::string authority = TestOrigin().substr(std::string("https:").size());
+    const struct {
+        int status;
+        RouteChooser route;
+        std::string (*location)(const std::string& target, const std::string& authority);
+    } cases[] = {
+        {302, ScriptSaysDirect, [](auto& target, auto&) { return target; }},
+        {308, ChooseProxy, [](auto& target, auto&) { return target; }},
+        {302, ScriptSaysDirect, [](auto& target, auto&) { return "./../" + target.substr(3); }},
+        {307, ScriptSaysDirect, [](auto& target, auto& host) { return host + target; }},
+        {302, ScriptSaysDirect, [](auto& target, auto&) { return "?to=" + Encoded(target); }},
+    };
+    for (const auto& c : cases) {
+        const std::string tag = UniqueTag();
+        const std::string target = "/t/bytes/1000?id=" + tag;
+        const std::string location = c.location(target, authority);
+        SCOPED_TRACE(location);
+        const DownloadRun run =
+            DownloadVia(TestOrigin() + RedirectPath(c.status, location), tag, c.route);
+        ASSERT_TRUE(run.ok) << run.message;
+        EXPECT_EQ(ReadWholeFile(run.savePath), PatternBytes(1000));
+        EXPECT_EQ(LoggedRequestsWith(tag).back().path, target);
+    }
 }
 
 // -- bodies --------------------------------------------------------------------------

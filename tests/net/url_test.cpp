@@ -90,4 +90,49 @@ TEST(UrlLength, HugeUrlsFailWithoutExhaustingTheStack) {
     EXPECT_FALSE(ParseUrl(multibyte, host, port, path));
 }
 
+// RFC 3986 section 5.4's examples, on its base with https, and what ParseUrl then says of the
+// result: a redirect's target is checked as any other.
+TEST(RelativeLocation, ResolvesAsRfc3986AndIsCheckedAsAnyTarget) {
+    const std::string base = "https://a/b/c/d;p?q";
+    const struct {
+        const char* reference;
+        const char* resolved;
+        bool parses;
+    } cases[] = {
+        {"g", "https://a/b/c/g", true},
+        {"./g", "https://a/b/c/g", true},
+        {"g/", "https://a/b/c/g/", true},
+        {"/g", "https://a/g", true},
+        {"//g", "https://g/", true},
+        {"//g:8443/x/../y", "https://g:8443/y", true},
+        {"?y", "https://a/b/c/d;p?y", true},
+        {"g?y/./x", "https://a/b/c/g?y/./x", true},
+        {"", "https://a/b/c/d;p?q", true},
+        {".", "https://a/b/c/", true},
+        {"..", "https://a/b/", true},
+        {"../g", "https://a/b/g", true},
+        {"../..", "https://a/", true},
+        {"../../../g", "https://a/g", true},
+        {"/./g", "https://a/g", true},
+        {"g.", "https://a/b/c/g.", true},
+        {"./../g", "https://a/b/g", true},
+        {"g/./h/../i", "https://a/b/c/g/i", true},
+        {"g;x=1/../y", "https://a/b/c/y", true},
+        {"https://x/p/./q/../r", "https://x/p/r", true},
+        {"http://x/g", "http://x/g", false},
+        {"HTTPS://x/g", "HTTPS://x/g", false},
+        {"//x:0/", "https://x:0/", false},
+        {"g:h", "g:h", false},
+    };
+    for (const auto& c : cases) {
+        std::string resolved;
+        ASSERT_TRUE(ResolveReference(base, c.reference, resolved)) << c.reference;
+        EXPECT_EQ(resolved, c.resolved) << c.reference;
+        std::wstring host;
+        int port = 0;
+        std::wstring path;
+        EXPECT_EQ(ParseUrl(resolved, host, port, path), c.parses) << c.reference;
+    }
+}
+
 }  // namespace

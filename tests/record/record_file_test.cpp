@@ -133,6 +133,17 @@ TEST_F(RecordFile, WritingOverAFolderLeavesTheFolderAndNoTemporary) {
     EXPECT_EQ(FolderNames(folder_), std::vector<std::wstring>{L"config.toml"});
 }
 
+// A process killed between making the temporary file and the rename has its handles closed
+// for it; the file must go with them.
+TEST_F(RecordFile, TemporaryFileGoesWithItsHandleFromTheStart) {
+    UniqueHandle temporary = CreateTemporaryRecord(held_.get());
+    ASSERT_TRUE(temporary);
+    ASSERT_EQ(FolderNames(folder_).size(), 1u);
+    EXPECT_EQ(FolderNames(folder_)[0].rfind(L"config.toml.", 0), 0u);
+    temporary.reset();
+    EXPECT_EQ(FolderNames(folder_), std::vector<std::wstring>{});
+}
+
 TEST(TemporaryRecordName, IsNewEachTimeAndStaysInTheFolder) {
     const std::wstring first = NewTemporaryRecordName();
     const std::wstring second = NewTemporaryRecordName();
