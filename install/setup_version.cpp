@@ -3,14 +3,12 @@
 #include <memory>
 #include <vector>
 
+#include "common/closer.h"
 #include "common/unique_handle.h"
 
 namespace {
 
-struct ViewUnmapper {
-    void operator()(const void* view) const { (void)UnmapViewOfFile(view); }
-};
-using UniqueView = std::unique_ptr<const void, ViewUnmapper>;
+using UniqueView = std::unique_ptr<const void, Closer<UnmapViewOfFile>>;
 
 }  // namespace
 

@@ -4,12 +4,11 @@
 
 #include <memory>
 
+#include "common/closer.h"
+
 namespace {
 
-struct ChainCloser {
-    void operator()(PCCERT_CHAIN_CONTEXT chain) const { CertFreeCertificateChain(chain); }
-};
-using UniqueChain = std::unique_ptr<const CERT_CHAIN_CONTEXT, ChainCloser>;
+using UniqueChain = std::unique_ptr<const CERT_CHAIN_CONTEXT, Closer<CertFreeCertificateChain>>;
 
 // Requested for the time-stamping usage at the time it stamped; judged by its trust status,
 // which must be clean (Wine's policies pass a partial chain), and the base policy (Wine 8 has no
