@@ -19,15 +19,11 @@ import subprocess
 import tempfile
 import time
 
-from harness import (PREFIX, RUNS, SOURCE, USER_PROFILE, WINE_ENV, EndToEndTest,
-                     desktop_shell_pids, reg, standin_bytes, ui, wait_for, windows_path, wine,
+from harness import (EBWEBVIEW, GLYPH_CENTRE, PREFIX, RELEASE, RUNS, SOURCE, SUPPORT_CAPTION,
+                     USER_PROFILE, WINE_ENV, EndToEndTest, desktop_shell_pids,
+                     desktop_shell_stopped, reg, standin_bytes, ui, wait_for, windows_path, wine,
                      xdotool)
-from test_install_road import desktop_shell_stopped
 
-RELEASE = "/halvex-nefo/release"
-EBWEBVIEW = "/halvex-nefo/ebwebview"
-SUPPORT_CAPTION = "系统提示"
-GLYPH_CENTRE = (535, 25)
 ALLOW_LIST = os.path.join(SOURCE, "docs", "security.md")
 TRACE = "-all,+pid,+loaddll,+process,+reg,+relay"
 RELAY_KEY = "HKCU\\Software\\Wine\\Debug"
