@@ -52,6 +52,7 @@ RUNS = os.path.join(BUILD, "e2e-runs" + STREAM)
 SIGNING = os.path.join(BUILD, "certs", "signing")
 
 MAIN_CLASS = "HalvexInstaller"
+MAIN_TITLE = "Halvex Installer"
 STANDIN_TITLE = "Halvex Nefo Setup (stand-in)"
 SAVE_NAME = "halvex-nefo-setup.exe"
 RELEASE = "/halvex-nefo/release"

@@ -19,8 +19,8 @@ import subprocess
 import tempfile
 import time
 
-from harness import (EBWEBVIEW, GLYPH_CENTRE, PREFIX, RELEASE, RUNS, SOURCE, SUPPORT_CAPTION,
-                     USER_PROFILE, WINE_ENV, EndToEndTest, desktop_shell_pids,
+from harness import (EBWEBVIEW, GLYPH_CENTRE, MAIN_TITLE, PREFIX, RELEASE, RUNS, SOURCE,
+                     SUPPORT_CAPTION, USER_PROFILE, WINE_ENV, EndToEndTest, desktop_shell_pids,
                      desktop_shell_stopped, reg, standin_bytes, ui, wait_for, windows_path, wine,
                      xdotool)
 
@@ -28,7 +28,6 @@ ALLOW_LIST = os.path.join(SOURCE, "docs", "security.md")
 TRACE = "-all,+pid,+loaddll,+process,+reg,+relay"
 RELAY_KEY = "HKCU\\Software\\Wine\\Debug"
 RELAYED = "DuplicateHandle;RtlExitUserThread"
-WINDOW_TITLE = "Halvex Installer"
 INTERNET_SETTINGS = "hkcu\\software\\microsoft\\windows\\currentversion\\internet settings"
 DRIVE_C = os.path.join(PREFIX, "drive_c")
 RECORD_FOLDER = os.path.join(USER_PROFILE, ".halvex")
@@ -298,7 +297,7 @@ class FootprintTest(EndToEndTest):
             self.assertTrue(wait_for(lambda: x_window(SUPPORT_CAPTION) is None, 60, 0.5),
                             "the box did not take OK")
             wait_for(lambda: worker_ended(run.log.name), 180, 0.5)
-        window = x_window(WINDOW_TITLE)
+        window = x_window(MAIN_TITLE)
         self.assertIsNotNone(window, "the installer's window went away after the box")
         xdotool("mousemove", "--window", window, *GLYPH_CENTRE, "click", "1")
 
