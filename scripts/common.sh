@@ -82,6 +82,10 @@ halvex_wait() {
 
 halvex_listening() { (exec 3<>"/dev/tcp/127.0.0.1/$1") 2>/dev/null; }
 
+halvex_free_port() {
+    python3 -c "import socket;s=socket.socket();s.bind(('127.0.0.1',0));print(s.getsockname()[1])"
+}
+
 # The test CA and the server certificate for localhost, and the code-signing ones.
 halvex_make_certs() { "$HALVEX_PYTHON" "$HALVEX_ROOT/tools/test_certs.py" "$1/certs"; }
 
@@ -141,8 +145,7 @@ halvex_stop_wineserver() {
 halvex_cached_port() {
     local build=$1 var=$2 port
     port=$(sed -n "s/^$var:[A-Z]*=//p" "$build/CMakeCache.txt" 2>/dev/null)
-    [ -n "$port" ] || port=$(python3 -c \
-        "import socket;s=socket.socket();s.bind(('127.0.0.1',0));print(s.getsockname()[1])")
+    [ -n "$port" ] || port=$(halvex_free_port)
     echo "$port"
 }
 
