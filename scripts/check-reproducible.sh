@@ -37,24 +37,20 @@ build_side() {
         cmake --build "$dir/build" --target halvex-installer -- -j1
 }
 
-exes=()
-pids=()
+declare -A pids
 for side in a b; do
-    dir="$base/repro-$side"
-    halvex_log "building halvex-installer.exe from $commit in $dir"
-    mkdir -p "$dir"
-    build_side "$dir" >"$base/repro-$side.log" 2>&1 &
-    pids+=($!)
-    exes+=("$dir/build/bin/halvex-installer.exe")
+    halvex_log "building halvex-installer.exe from $commit in $base/repro-$side"
+    build_side "$base/repro-$side" >"$base/repro-$side.log" 2>&1 &
+    pids[$side]=$!
 done
-for i in 0 1; do
-    if ! wait "${pids[$i]}"; then
-        side=$([ "$i" -eq 0 ] && echo a || echo b)
+for side in a b; do
+    wait "${pids[$side]}" || {
         tail -n 30 "$base/repro-$side.log" >&2
         echo "error: the build in $base/repro-$side failed" >&2
         exit 1
-    fi
+    }
 done
+exes=("$base"/repro-{a,b}/build/bin/halvex-installer.exe)
 
 sha256sum "${exes[@]}"
 if ! osslsigncode verify -CAfile "$key/signer.crt" -in "${exes[0]}" >"$base/repro-a/verify.log" 2>&1; then

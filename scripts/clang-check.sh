@@ -49,11 +49,14 @@ for test in json.load(sys.stdin)["tests"]:
 ' "$clang/bin" | sort -u)
 cmake --build "$clang" --target halvex-installer "${targets[@]}"
 
-# One entry per file: some sources are built into several programs (the unpinned
-# installer, benchmarks) and clang-tidy would check every entry; one is enough.
-mkdir -p "$clang/tidy"
-mapfile -t sources < <(python3 -c '
-import json, os, sys
+# One entry per file: some sources are built into several programs (the unpinned installer,
+# benchmarks) and clang-tidy would check every entry. A file is checked again only when what
+# clang-tidy sees has changed since it last passed: its preprocessed text with comments (every
+# header included; NOLINT lives in comments), its command, the checks and clang-tidy itself.
+# Each pass leaves its key in tidy/passed.
+mkdir -p "$clang/tidy/passed"
+counts=$(python3 -c '
+import concurrent.futures, hashlib, json, os, shlex, subprocess, sys
 build, root = sys.argv[1:3]
 entries = {}
 for entry in json.load(open(os.path.join(build, "compile_commands.json"))):
@@ -61,41 +64,25 @@ for entry in json.load(open(os.path.join(build, "compile_commands.json"))):
     if room in ("app", "install", "net", "record") and entry["file"].endswith(".cpp"):
         entries.setdefault(entry["file"], entry)
 json.dump(list(entries.values()), open(os.path.join(build, "tidy", "compile_commands.json"), "w"))
-print("\n".join(sorted(entries)))
-' "$clang" "$HALVEX_ROOT")
-# A file is checked again only when what clang-tidy sees has changed since it last passed:
-# its preprocessed text with comments (every header included; NOLINT lives in comments),
-# its command, the checks and clang-tidy itself. Each pass leaves its key in tidy/passed.
-mkdir -p "$clang/tidy/passed"
-pending=$(python3 -c '
-import concurrent.futures, hashlib, json, os, shlex, subprocess, sys
-tidy_dir, root = sys.argv[1:3]
 checker = subprocess.run(["clang-tidy", "--version"], capture_output=True, text=True).stdout
 checks = open(os.path.join(root, ".clang-tidy"), "rb").read()
 def key(entry):
     words = shlex.split(entry["command"])
-    keep, skip = [], False
-    for word in words:
-        if skip:
-            skip = False
-        elif word == "-o":
-            skip = True
-        elif word != "-c":
-            keep.append(word)
-    text = subprocess.run(keep + ["-E", "-CC", "-o", "-"], cwd=entry["directory"],
+    del words[words.index("-o"):words.index("-o") + 2]
+    words.remove("-c")
+    text = subprocess.run(words + ["-E", "-CC", "-o", "-"], cwd=entry["directory"],
                           capture_output=True, check=True).stdout
     digest = hashlib.sha256(checker.encode() + checks + entry["command"].encode() + text)
-    return entry["file"], digest.hexdigest()
-entries = json.load(open(os.path.join(tidy_dir, "compile_commands.json")))
+    return digest.hexdigest(), entry["file"]
 with concurrent.futures.ThreadPoolExecutor(os.cpu_count()) as pool:
-    keys = list(pool.map(key, entries))
-todo = [(digest, path) for path, digest in keys
-        if not os.path.exists(os.path.join(tidy_dir, "passed", digest))]
-with open(os.path.join(tidy_dir, "pending"), "w") as f:
+    todo = [(digest, path) for digest, path in pool.map(key, entries.values())
+            if not os.path.exists(os.path.join(build, "tidy", "passed", digest))]
+with open(os.path.join(build, "tidy", "pending"), "w") as f:
     f.write("".join(digest + "\0" + path + "\0" for digest, path in todo))
-print(len(todo))
-' "$clang/tidy" "$HALVEX_ROOT")
-halvex_log "clang-tidy on $pending of ${#sources[@]} files (the rest passed unchanged before)"
+print(len(todo), len(entries))
+' "$clang" "$HALVEX_ROOT")
+read -r pending total <<<"$counts"
+halvex_log "clang-tidy on $pending of $total files (the rest passed unchanged before)"
 if ! xargs -0 -r -n 2 -P "$(nproc)" sh -c \
     'clang-tidy -p "$0/tidy" --quiet "$2" && touch "$0/tidy/passed/$1"' "$clang" \
     <"$clang/tidy/pending" >"$clang/clang-tidy.log" 2>&1; then

@@ -82,6 +82,10 @@ halvex_wait() {
 
 halvex_listening() { (exec 3<>"/dev/tcp/127.0.0.1/$1") 2>/dev/null; }
 
+halvex_free_port() {
+    python3 -c "import socket;s=socket.socket();s.bind(('127.0.0.1',0));print(s.getsockname()[1])"
+}
+
 # The test CA and the server certificate for localhost, and the code-signing ones.
 halvex_make_certs() { "$HALVEX_PYTHON" "$HALVEX_ROOT/tools/test_certs.py" "$1/certs"; }
 
@@ -92,27 +96,15 @@ halvex_spki_sha256() {
 
 halvex_reg() { wine reg add "$@" /f >/dev/null 2>&1; }
 
-# Makes the build's prefix once: Windows 10, unthemed, dot-folders not hidden by name,
-# no crash dialog, CJK font linking, and the test CAs trusted. Needs the built tools.
+# Makes the build's prefix: Windows 10, unthemed, dot-folders not hidden by name, no crash
+# dialog, CJK font linking, and the test CAs trusted. Made again when the CAs change (its marker
+# holds their digest). Needs the built tools.
+halvex_prefix_digest() { cat "$1/certs/ca.der" "$1/certs/signing/ca.der" | sha256sum; }
+
 halvex_prepare_prefix() {
-    local build=$1
-    [ -f "$WINEPREFIX/.halvex-ready" ] || halvex_make_prefix "$build" || return 1
-    halvex_trust_signing_ca "$build"
-}
-
-# The code-signing CA is trusted by a step of its own, keyed by the CA's digest, so a
-# prefix made before the signing certificates existed (or for older ones) is brought up to date.
-halvex_trust_signing_ca() {
-    local build=$1 ca=$1/certs/signing/ca.der digest
-    digest=$(sha256sum "$ca" | cut -d' ' -f1)
-    [ "$(cat "$WINEPREFIX/.halvex-signing-ca" 2>/dev/null)" = "$digest" ] && return 0
-    # No `wineserver -w` here: callers may already run a persistent server.
-    wine "$build/bin/trust_ca.exe" "$(winepath -w "$ca")" || return 1
-    echo "$digest" >"$WINEPREFIX/.halvex-signing-ca"
-}
-
-halvex_make_prefix() {
-    local build=$1
+    local build=$1 face ca
+    [ "$(cat "$WINEPREFIX/.halvex-ready" 2>/dev/null)" != "$(halvex_prefix_digest "$build")" ] ||
+        return 0
     halvex_log "preparing the Wine prefix $WINEPREFIX"
     wineserver -k 2>/dev/null || true
     rm -rf "$WINEPREFIX"
@@ -121,14 +113,15 @@ halvex_make_prefix() {
     halvex_reg 'HKCU\Software\Wine' /v ShowDotFiles /d Y
     halvex_reg 'HKCU\Software\Wine\WineDbg' /v ShowCrashDialog /t REG_DWORD /d 0
     halvex_reg 'HKCU\Software\Microsoft\Windows\CurrentVersion\ThemeManager' /v ThemeActive /d 0
-    local face
     for face in "Tahoma" "MS Shell Dlg" "MS Shell Dlg 2" "Microsoft Sans Serif" "System"; do
         halvex_reg 'HKLM\Software\Microsoft\Windows NT\CurrentVersion\FontLink\SystemLink' \
             /v "$face" /t REG_MULTI_SZ /d "wqy-microhei.ttc,WenQuanYi Micro Hei"
     done
-    wine "$build/bin/trust_ca.exe" "$(winepath -w "$build/certs/ca.der")" || return 1
+    for ca in "$build/certs/ca.der" "$build/certs/signing/ca.der"; do
+        wine "$build/bin/trust_ca.exe" "$(winepath -w "$ca")" || return 1
+    done
     wineserver -w
-    touch "$WINEPREFIX/.halvex-ready"
+    halvex_prefix_digest "$build" >"$WINEPREFIX/.halvex-ready"
 }
 
 # Wine's background processes keep the output of the command that started them open,
@@ -152,8 +145,7 @@ halvex_stop_wineserver() {
 halvex_cached_port() {
     local build=$1 var=$2 port
     port=$(sed -n "s/^$var:[A-Z]*=//p" "$build/CMakeCache.txt" 2>/dev/null)
-    [ -n "$port" ] || port=$(python3 -c \
-        "import socket;s=socket.socket();s.bind(('127.0.0.1',0));print(s.getsockname()[1])")
+    [ -n "$port" ] || port=$(halvex_free_port)
     echo "$port"
 }
 

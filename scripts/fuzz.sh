@@ -51,25 +51,18 @@ report_target() {
     fi
 }
 
-declare -A status
-if [ "$parallel" = 1 ]; then
-    declare -A pids
-    halvex_log "fuzzing ${targets[*]} for $seconds s at once"
-    for target in "${targets[@]}"; do
-        run_target "$target" &
-        pids[$target]=$!
-    done
-    for target in "${targets[@]}"; do
-        status[$target]=0
-        wait "${pids[$target]}" || status[$target]=$?
-    done
-else
-    for target in "${targets[@]}"; do
-        halvex_log "fuzzing $target for $seconds s"
-        status[$target]=0
-        run_target "$target" || status[$target]=$?
-    done
-fi
+# With --parallel all targets run at once; otherwise each waits for the one before.
+declare -A status pids
+[ "$parallel" = 0 ] || halvex_log "fuzzing ${targets[*]} for $seconds s at once"
+for target in "${targets[@]}"; do
+    [ "$parallel" = 1 ] || halvex_log "fuzzing $target for $seconds s"
+    run_target "$target" &
+    pids[$target]=$!
+    [ "$parallel" = 1 ] || { wait "$!" && status[$target]=0 || status[$target]=$?; }
+done
+for target in "${targets[@]}"; do
+    [ -n "${status[$target]:-}" ] || { wait "${pids[$target]}" && status[$target]=0 || status[$target]=$?; }
+done
 
 failed=0
 for target in "${targets[@]}"; do

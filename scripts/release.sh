@@ -25,18 +25,11 @@ out="$HALVEX_ROOT/build/release"
 while [ $# -gt 0 ]; do
     [ $# -ge 2 ] || usage
     case $1 in
-    --cert) cert=$2 ;;
-    --key) key=$2 ;;
-    --ca) ca=$2 ;;
-    --publisher) publisher=$2 ;;
-    --publisher-keys) publisher_keys=$2 ;;
-    --min-version) min_version=$2 ;;
-    --product) product=$2 ;;
-    --origin) origin=$2 ;;
-    --support-url) support_url=$2 ;;
-    --timestamp-url) timestamp_url=$2 ;;
-    --tsa-ca) tsa_ca=$2 ;;
-    --out) out=$2 ;;
+    --cert | --key | --ca | --publisher | --publisher-keys | --min-version | --product | \
+        --origin | --support-url | --timestamp-url | --tsa-ca | --out)
+        name=${1#--}
+        printf -v "${name//-/_}" '%s' "$2"
+        ;;
     *) usage ;;
     esac
     shift 2
@@ -48,25 +41,9 @@ done
 # tests (a plain CMake configure; scripts/test.sh builds one beside the pinned installer).
 if [ -z "$publisher" ] || [ -z "${publisher_keys//;/}" ] || [ -z "$min_version" ] ||
     [ -z "$product" ]; then
-    cat >&2 <<'END'
-error: a release must pin the setup program: --publisher, --publisher-keys (at least one),
---min-version and --product are all needed. Read them from the signed setup program
-(SETUP.exe) with Debian's tools:
-  --publisher NAME          the exact common name (CN) of the certificate that signs it:
-      osslsigncode verify -in SETUP.exe   (the "Signer #0" subject's CN)
-  --publisher-keys HEX;...  the SHA-256 of that certificate's SubjectPublicKeyInfo; take the
-                            signer's certificate (the subject with that CN) from
-      osslsigncode extract-signature -in SETUP.exe -out sig.der
-      openssl pkcs7 -inform DER -in sig.der -print_certs -out certs.pem
-                            save it as SIGNER.crt, then
-      openssl x509 -in SIGNER.crt -noout -pubkey | openssl pkey -pubin -outform DER | sha256sum
-                            (give the keys the publisher may move to as well, ';' between)
-  --min-version A.B.C.D     the lowest setup program version that may run, as its
-                            "File Version Number": exiftool SETUP.exe   (libimage-exiftool-perl)
-  --product NAME            its exact "Product Name", as exiftool SETUP.exe shows it
-One version floor and one product name serve both setup programs (with and without the
-runtime): both must carry that product name and a file version at least the floor.
-END
+    echo "error: a release must pin the setup program: --publisher, --publisher-keys (at least" \
+        "one), --min-version and --product are all needed. docs/releasing.md says how to read" \
+        "each from the signed setup program with Debian's tools." >&2
     exit 2
 fi
 for file in "$cert" "$ca" ${key:+"$key"} ${tsa_ca:+"$tsa_ca"}; do
@@ -104,10 +81,8 @@ if ! "${verify[@]}" >"$out/verify.log" 2>&1; then
     exit 1
 fi
 halvex_log "signature verified against $ca"
-halvex_log "setup programs must be signed by: $publisher"
-halvex_log "with one of the keys: $publisher_keys"
-halvex_log "with a file version of at least: $min_version"
-halvex_log "and the product name: $product"
+halvex_log "setup programs must be signed by $publisher with one of the keys $publisher_keys," \
+    "carry the product name $product and a file version of at least $min_version"
 echo "$exe"
 echo "size: $(stat -c %s "$exe") bytes"
 echo "sha256: $(sha256sum "$exe" | cut -d' ' -f1)"

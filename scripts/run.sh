@@ -14,8 +14,8 @@ halvex_install_packages "${HALVEX_PACKAGES[@]}"
 
 # The server's port is compiled into the installer; keep it while it stays free.
 port=$(cat "$build/server.port" 2>/dev/null || true)
-if [ -z "$port" ] || ! python3 -c "import socket,sys;socket.socket().bind(('127.0.0.1',int(sys.argv[1])))" "$port" 2>/dev/null; then
-    port=$(python3 -c "import socket;s=socket.socket();s.bind(('127.0.0.1',0));print(s.getsockname()[1])")
+if [ -z "$port" ] || halvex_listening "$port"; then
+    port=$(halvex_free_port)
     echo "$port" >"$build/server.port"
 fi
 halvex_make_certs "$build"

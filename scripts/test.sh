@@ -42,14 +42,12 @@ halvex_build "$build" -DHALVEX_BUILD_TESTS=ON -DHALVEX_E2E_PORT:STRING="$e2e_por
 # screenshots, beside each other and beside the unit tests, which use the build's own prefix
 # and display.
 cleanup() {
-    local prefix
-    for prefix in wineprefix wineprefix-e2e wineprefix-e2e-b; do
-        halvex_wine_env "$build" "$prefix"
+    local name
+    for name in wineprefix wineprefix-e2e wineprefix-e2e-b; do
+        halvex_wine_env "$build" "$name"
         halvex_stop_wineserver
     done
-    halvex_stop_xvfb "$build"
-    halvex_stop_xvfb "$build" xvfb-e2e
-    halvex_stop_xvfb "$build" xvfb-e2e-b
+    for name in xvfb xvfb-e2e xvfb-e2e-b; do halvex_stop_xvfb "$build" "$name"; done
 }
 trap cleanup EXIT
 export HALVEX_PRIVATE_DISPLAY=1
@@ -62,7 +60,7 @@ halvex_wine_env "$build" wineprefix-e2e
 halvex_prepare_prefix "$build"
 # The other two prefixes are made the same way, so they start as copies of it.
 for prefix in wineprefix-e2e-b wineprefix; do
-    [ -f "$build/$prefix/.halvex-ready" ] && continue
+    ! cmp -s "$build/$prefix/.halvex-ready" "$build/wineprefix-e2e/.halvex-ready" || continue
     halvex_log "copying the Wine prefix wineprefix-e2e to $prefix"
     # Once its server has ended, everything the prefix holds is on disk.
     wineserver -w

@@ -6,25 +6,14 @@
 #include <shellapi.h>
 #include <tlhelp32.h>
 
-#include <memory>
 #include <string>
 
+#include "common/local_memory.h"
 #include "common/unique_handle.h"
+#include "common/write_all.h"
+#include "tests/support/test_support.h"
 
 namespace {
-
-struct LocalFreer {
-    void operator()(wchar_t** memory) const { (void)LocalFree(memory); }
-};
-
-std::string Utf8(const std::wstring& text) {
-    int size = WideCharToMultiByte(CP_UTF8, 0, text.c_str(), static_cast<int>(text.size()), nullptr,
-                                   0, nullptr, nullptr);
-    std::string out(static_cast<size_t>(size), '\0');
-    (void)WideCharToMultiByte(CP_UTF8, 0, text.c_str(), static_cast<int>(text.size()), out.data(),
-                              size, nullptr, nullptr);
-    return out;
-}
 
 bool FindProcess(DWORD pid, PROCESSENTRY32W& found) {
     const UniqueHandle snapshot = AdoptHandle(CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0));
@@ -52,21 +41,16 @@ std::wstring ParentImageName() {
 
 int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int) {
     int argc = 0;
-    std::unique_ptr<wchar_t*, LocalFreer> argv(CommandLineToArgvW(GetCommandLineW(), &argc));
+    const UniqueLocal<wchar_t*> argv(CommandLineToArgvW(GetCommandLineW(), &argc));
     if (!argv || argc != 3) {
         return 2;
     }
-    UniqueHandle record =
+    const UniqueHandle record =
         AdoptHandle(CreateFileW(argv.get()[1], FILE_APPEND_DATA, FILE_SHARE_READ, nullptr,
                                 OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
     if (!record) {
         return 1;
     }
-    const std::string line = Utf8(argv.get()[2]) + "\t" + Utf8(ParentImageName()) + "\n";
-    DWORD written = 0;
-    return WriteFile(record.get(), line.data(), static_cast<DWORD>(line.size()), &written,
-                     nullptr) &&
-                   written == line.size()
-               ? 0
-               : 1;
+    const std::string line = Narrow(argv.get()[2]) + "\t" + Narrow(ParentImageName()) + "\n";
+    return WriteAll(record.get(), line.data(), line.size()) ? 0 : 1;
 }

@@ -1,13 +1,9 @@
 #!/usr/bin/env python3
-"""Runs the installer against the stand-in vendor server and reports what it did, through the
-end-to-end tests' harness (tests/e2e/harness.py).
-
-Used by scripts/run.sh, which builds the installer pinned to the test publisher, to the
-stand-in's version floor and product name, and signed by it, with its download origin at
-https://localhost:PORT, and prepares the prefix and the display. First a setup program that publisher signed is served paced and held at HOLD_AT, so
-the progress can be watched: screenshots of the window during the download and of the setup
-program's window. Then one signed by another publisher, which the installer must refuse with
-the download-failure box (screenshot refused-signature.png) and neither run nor keep.
+"""Runs the installer built by scripts/run.sh against the stand-in vendor server, through the
+end-to-end harness, and says what it did. First a setup program the pinned publisher signed,
+served paced and held at HOLD_AT: screenshots of the window during the download and of the
+setup program's window. Then one another publisher signed, which the installer must refuse
+with the download-failure box (refused-signature.png) and neither run nor keep.
 
 Usage: run_demo.py BUILD_DIR PORT
 """
@@ -44,10 +40,9 @@ def say(text):
 
 
 def shoot(window, name, margin=0):
-    left, top, right, bottom = window["rect"]
     path = os.path.join(BUILD, name)
-    screenshot(path, (max(0, left - margin), max(0, top - margin), right + margin,
-                      bottom + margin))
+    left, top, right, bottom = window["rect"]
+    screenshot(path, (max(0, left - margin), max(0, top - margin), right + margin, bottom + margin))
     return path
 
 
@@ -64,7 +59,7 @@ def signer_of(exe):
 
 
 def serve(setup, **behaviour):
-    server = VendorServer(port=int(PORT), certfile=CERT)
+    server = VendorServer(int(PORT), CERT)
     for path in (RELEASE, EBWEBVIEW):
         server.route(path, body=setup, **behaviour)
     return server.start()
@@ -100,14 +95,13 @@ def accepted_run(failures):
         say("requested %s (user agent %s)" % (request["path"], request["user_agent"]))
     for command_line, directory, *_ in run.standin_runs():
         room = ntpath.dirname(command_line.strip().strip('"'))
-        say("the setup program ran as %s in %s" % (command_line, directory))
-        say("its clean room: %s (made for SYSTEM and Administrators only; Wine does not "
-            "enforce it)" % room)
+        say("the setup program ran as %s in %s, its clean room %s (made for SYSTEM and "
+            "Administrators only; Wine does not enforce it)" % (command_line, directory, room))
     if run.new_rooms():
         failures.append("the clean room %s is still there" % run.new_rooms())
     elif run.standin_runs():
-        say("%s and its clean room were removed after its run" % SAVE_NAME)
-        say("setup program signed by %s \u2014 verified before it ran" % PUBLISHER)
+        say("%s, signed by %s and verified before it ran, and its clean room were removed "
+            "after its run" % (SAVE_NAME, PUBLISHER))
     else:
         failures.append("the setup program did not run")
     if os.listdir(run.cwd):

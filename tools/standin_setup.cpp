@@ -3,9 +3,9 @@
 // environment, which the installer builds from the machine's. It appends one line
 // "<command line>\t<current directory>\t<TEMP>\t<TMP>\n" (UTF-8) to the file named by `record`,
 // shows a window saying what it is for `seconds` seconds (default 3; 0 shows none) and exits
-// with `exit_code` (default 0). Given `load`, it first loads that library by its bare name,
-// as setup programs load theirs: from their own folder first. Given `environment`, it writes
-// its environment there, one variable a line. Given `child_seconds`, it unpacks a file and a
+// with 0. Given `load`, it first loads that library by its bare name, as setup programs load
+// theirs: from their own folder first. Given `environment`, it writes its environment there,
+// one variable a line. Given `child_seconds`, it unpacks a file and a
 // copy of itself into its TEMP and starts that copy, which reads the file after that many
 // seconds and records its run with a fifth field: what it read, or "missing".
 #include <windows.h>
@@ -14,7 +14,9 @@
 #include <memory>
 #include <string>
 
+#include "common/closer.h"
 #include "common/unique_handle.h"
+#include "common/write_all.h"
 
 namespace {
 
@@ -64,21 +66,18 @@ std::wstring Setting(const wchar_t* name) {
     return value;
 }
 
-long SettingNumber(const wchar_t* name, long fallback) {
-    return static_cast<int>(
-        GetPrivateProfileIntW(kSection, name, static_cast<int>(fallback), kSettingsPath));
-}
-
-std::string Utf8(const std::wstring& wide) {
-    if (wide.empty()) {
-        return {};
-    }
+std::string Narrow(const std::wstring& wide) {
     const int size = WideCharToMultiByte(CP_UTF8, 0, wide.data(), static_cast<int>(wide.size()),
                                          nullptr, 0, nullptr, nullptr);
     std::string bytes(static_cast<size_t>(size), '\0');
     (void)WideCharToMultiByte(CP_UTF8, 0, wide.data(), static_cast<int>(wide.size()), bytes.data(),
                               size, nullptr, nullptr);
     return bytes;
+}
+
+long SettingNumber(const wchar_t* name, long fallback) {
+    return static_cast<int>(
+        GetPrivateProfileIntW(kSection, name, static_cast<int>(fallback), kSettingsPath));
 }
 
 std::wstring CurrentDirectory() {
@@ -93,11 +92,7 @@ bool AppendTo(const std::wstring& path, const std::string& bytes) {
     const UniqueHandle file =
         AdoptHandle(CreateFileW(path.c_str(), FILE_APPEND_DATA, FILE_SHARE_READ | FILE_SHARE_WRITE,
                                 nullptr, OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
-    DWORD written = 0;
-    return file &&
-           WriteFile(file.get(), bytes.data(), static_cast<DWORD>(bytes.size()), &written,
-                     nullptr) &&
-           written == bytes.size();
+    return file && WriteAll(file.get(), bytes.data(), bytes.size());
 }
 
 void RecordRun(const std::string& extra = {}) {
@@ -105,25 +100,21 @@ void RecordRun(const std::string& extra = {}) {
     if (recordPath.empty()) {
         return;
     }
-    const std::string line = Utf8(GetCommandLineW()) + "\t" + Utf8(CurrentDirectory()) + "\t" +
-                             Utf8(Environment(L"TEMP")) + "\t" + Utf8(Environment(L"TMP")) + extra +
-                             "\n";
+    const std::string line = Narrow(GetCommandLineW()) + "\t" + Narrow(CurrentDirectory()) + "\t" +
+                             Narrow(Environment(L"TEMP")) + "\t" + Narrow(Environment(L"TMP")) +
+                             extra + "\n";
     (void)AppendTo(recordPath, line);
 }
 
-struct EnvironmentStringsFreer {
-    void operator()(wchar_t* strings) const { (void)FreeEnvironmentStringsW(strings); }
-};
-
 void WriteEnvironment() {
     const std::wstring path = Setting(L"environment");
-    const std::unique_ptr<wchar_t, EnvironmentStringsFreer> block(GetEnvironmentStringsW());
+    const std::unique_ptr<wchar_t, Closer<FreeEnvironmentStringsW>> block(GetEnvironmentStringsW());
     if (path.empty() || !block) {
         return;
     }
     std::string lines;
     for (const wchar_t* entry = block.get(); *entry != L'\0'; entry += std::wcslen(entry) + 1) {
-        lines += Utf8(entry) + "\n";
+        lines += Narrow(entry) + "\n";
     }
     (void)AppendTo(path, lines);
 }
@@ -249,5 +240,5 @@ int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int) {
     if (seconds > 0) {
         ShowForSeconds(instance, seconds);
     }
-    return static_cast<int>(SettingNumber(L"exit_code", 0));
+    return 0;
 }

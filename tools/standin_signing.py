@@ -1,40 +1,30 @@
-"""Signs copies of a program with the test code-signing certificates, for the stand-in setup
-programs that tests and the demonstration serve.
-
-test_certs.py makes the certificates in BUILD/certs/signing and says how each differs from
-"publisher", the name and key the test installer pins.
-"""
+"""Signs copies of a program with the test code-signing certificates (test_certs.py), for the
+stand-in setup programs that tests and the demonstration serve."""
 
 import os
 import subprocess
 import tempfile
 
-from test_certs import PUBLISHER, revocable_signer  # noqa: F401 - the tests take both here
+from test_certs import PUBLISHER, SIGNERS, revocable_signer  # noqa: F401 - the tests take these here
+
 # A fixed signing time, so the same program signed twice gives the same bytes.
 SIGNING_TIME = 1700000000
-# Signer: (the certificates the signature carries, the key). Most share the publisher's key.
-_SIGNERS = {
-    "publisher": ("publisher.crt", "publisher"),
-    "second": ("second.crt", "second"),
-    "impostor": ("impostor.crt", "impostor"),
-    "other": ("other.crt", "publisher"),
-    "no-usage": ("no-usage.crt", "publisher"),
-    "no-eku": ("no-eku.crt", "publisher"),
-    "no-cn": ("no-cn.crt", "publisher"),
-    "untrusted": ("untrusted-chain.pem", "publisher"),
-    # The signer's certificate alone: its CA is known to no store, or only the user's.
-    "unknown-ca": ("untrusted.crt", "publisher"),
-    "user-root": ("user-root.crt", "publisher"),
-    "intermediate": ("intermediate-chain.pem", "publisher"),
-}
+
+
+def _signer_files(signer, signing_dir):
+    """(the certificates the signature carries, the key) of a signer of SIGNERS: those whose CA
+    no store trusts or that come through an intermediate send their chain. "unknown-ca" is
+    "untrusted" without its chain: its CA is known to no store."""
+    name = "untrusted" if signer == "unknown-ca" else signer
+    key, _, issuer, _ = SIGNERS[name]
+    chained = signer != "unknown-ca" and issuer in ("untrusted-ca", "intermediate-ca")
+    return (os.path.join(signing_dir, name + ("-chain.pem" if chained else ".crt")),
+            os.path.join(signing_dir, key + ".key"))
 
 
 def _sign(program, signer, signing_dir):
-    """signer: a name of _SIGNERS, or (certificates file, key file)."""
-    if isinstance(signer, str):
-        certs, key = _SIGNERS[signer]
-        signer = (os.path.join(signing_dir, certs), os.path.join(signing_dir, key + ".key"))
-    certs, key = signer
+    """signer: a name of SIGNERS, "unknown-ca", or (certificates file, key file)."""
+    certs, key = _signer_files(signer, signing_dir) if isinstance(signer, str) else signer
     with tempfile.TemporaryDirectory() as scratch:
         unsigned, signed = os.path.join(scratch, "in.exe"), os.path.join(scratch, "out.exe")
         with open(unsigned, "wb") as f:

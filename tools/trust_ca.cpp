@@ -5,10 +5,9 @@
 #include <wincrypt.h>
 
 #include <cstdio>
-#include <fstream>
-#include <iterator>
 #include <string>
-#include <vector>
+
+#include "tests/support/test_support.h"
 
 int wmain(int argc, wchar_t** argv) {
     const bool user = argc == 3 && std::wstring(argv[1]) == L"--user";
@@ -16,8 +15,7 @@ int wmain(int argc, wchar_t** argv) {
         std::fputs("usage: trust_ca [--user] CA.der\n", stderr);
         return 2;
     }
-    std::ifstream in(argv[argc - 1], std::ios::binary);
-    std::vector<BYTE> der((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    const std::string der = ReadWholeFile(std::wstring(argv[argc - 1]));
     if (der.empty()) {
         std::fputs("trust_ca: cannot read the certificate\n", stderr);
         return 1;
@@ -29,9 +27,9 @@ int wmain(int argc, wchar_t** argv) {
         std::fprintf(stderr, "trust_ca: CertOpenStore failed (%lu)\n", GetLastError());
         return 1;
     }
-    BOOL added = CertAddEncodedCertificateToStore(store, X509_ASN_ENCODING, der.data(),
-                                                  static_cast<DWORD>(der.size()),
-                                                  CERT_STORE_ADD_REPLACE_EXISTING, nullptr);
+    BOOL added = CertAddEncodedCertificateToStore(
+        store, X509_ASN_ENCODING, reinterpret_cast<const BYTE*>(der.data()),
+        static_cast<DWORD>(der.size()), CERT_STORE_ADD_REPLACE_EXISTING, nullptr);
     DWORD error = GetLastError();
     CertCloseStore(store, 0);
     if (!added) {

@@ -3,7 +3,7 @@
 // \u escapes, so no console code page is involved) and exits 0 on success, 1 when the
 // awaited state did not come within --timeout seconds, 2 on bad usage.
 //
-//   window   --class C | --title T [--state visible|hidden|exists|gone] [--timeout S]
+//   window   --class C | --title T [--state visible|hidden|exists] [--timeout S]
 //   progress --class C [--at-least N] [--timeout S]      position of the bar, child 1001
 //   box      [--owner-class C] [--timeout S]             a message box, its text and buttons,
 //                                                        whether it is in front and has the
@@ -11,11 +11,8 @@
 //   activate --class C                                   makes that window the foreground one
 //   press    [--owner-class C] --button ok|cancel|ID [--timeout S]
 //   sync     --class C                                   a round trip through its message loop
-//   processes --image NAME                               Windows ids of processes of that image
-//   kill     --pid N [--timeout S]                       ends that process
 #include <windows.h>
 #include <commctrl.h>
-#include <tlhelp32.h>
 
 #include <cstdio>
 #include <cwchar>
@@ -23,8 +20,6 @@
 #include <memory>
 #include <string>
 #include <vector>
-
-#include "common/unique_handle.h"
 
 namespace {
 
@@ -60,10 +55,7 @@ std::string JsonHandle(HWND window) {
 }
 
 int Print(const std::string& json, int exitCode) {
-    std::string line = json + "\n";
-    DWORD written = 0;
-    (void)WriteFile(GetStdHandle(STD_OUTPUT_HANDLE), line.data(), static_cast<DWORD>(line.size()),
-                    &written, nullptr);
+    (void)std::puts(json.c_str());
     return exitCode;
 }
 
@@ -130,26 +122,20 @@ std::wstring TextOf(HWND window) {
     return text;
 }
 
+BOOL CALLBACK Collect(HWND window, LPARAM found) {
+    reinterpret_cast<std::vector<HWND>*>(found)->push_back(window);
+    return TRUE;
+}
+
 std::vector<HWND> TopLevelWindows() {
     std::vector<HWND> windows;
-    (void)EnumWindows(
-        [](HWND window, LPARAM found) -> BOOL {
-            reinterpret_cast<std::vector<HWND>*>(found)->push_back(window);
-            return TRUE;
-        },
-        reinterpret_cast<LPARAM>(&windows));
+    (void)EnumWindows(Collect, reinterpret_cast<LPARAM>(&windows));
     return windows;
 }
 
 std::vector<HWND> ChildWindows(HWND parent) {
     std::vector<HWND> windows;
-    (void)EnumChildWindows(
-        parent,
-        [](HWND window, LPARAM found) -> BOOL {
-            reinterpret_cast<std::vector<HWND>*>(found)->push_back(window);
-            return TRUE;
-        },
-        reinterpret_cast<LPARAM>(&windows));
+    (void)EnumChildWindows(parent, Collect, reinterpret_cast<LPARAM>(&windows));
     return windows;
 }
 
@@ -173,11 +159,7 @@ std::vector<HWND> MatchingWindows(const Options& options) {
 std::string Describe(HWND window) {
     RECT rect = {};
     (void)GetWindowRect(window, &rect);
-    DWORD pid = 0;
-    (void)GetWindowThreadProcessId(window, &pid);
-    return "{\"hwnd\":" + JsonHandle(window) + ",\"pid\":" + std::to_string(pid) +
-           ",\"class\":" + JsonString(ClassOf(window)) +
-           ",\"title\":" + JsonString(TextOf(window)) +
+    return "{\"hwnd\":" + JsonHandle(window) +
            ",\"visible\":" + (IsWindowVisible(window) ? "true" : "false") + ",\"rect\":[" +
            std::to_string(rect.left) + "," + std::to_string(rect.top) + "," +
            std::to_string(rect.right) + "," + std::to_string(rect.bottom) + "]}";
@@ -186,7 +168,7 @@ std::string Describe(HWND window) {
 int CommandWindow(const Options& options) {
     const std::wstring* stateOption = Find(options, L"state");
     const std::wstring state = stateOption == nullptr ? L"exists" : *stateOption;
-    if (state != L"visible" && state != L"hidden" && state != L"exists" && state != L"gone") {
+    if (state != L"visible" && state != L"hidden" && state != L"exists") {
         throw UsageError{L"unknown --state " + state};
     }
     HWND found = nullptr;
@@ -194,9 +176,6 @@ int CommandWindow(const Options& options) {
     bool reached = WaitUntil(TimeoutMs(options), [&] {
         std::vector<HWND> matches = MatchingWindows(options);
         lastSeen = matches.empty() ? "" : Describe(matches.front());
-        if (state == L"gone") {
-            return matches.empty();
-        }
         for (HWND window : matches) {
             bool visible = IsWindowVisible(window) != FALSE;
             if (state == L"exists" || visible == (state == L"visible")) {
@@ -209,18 +188,22 @@ int CommandWindow(const Options& options) {
     if (!reached) {
         return Fail("timeout", lastSeen);
     }
-    return Print(
-        found == nullptr ? "{\"ok\":true}" : "{\"ok\":true,\"window\":" + Describe(found) + "}", 0);
+    return Print("{\"ok\":true,\"window\":" + Describe(found) + "}", 0);
+}
+
+// The first window `find` gives within the bound, or null.
+template <typename Find>
+HWND Await(const Options& options, Find find) {
+    HWND found = nullptr;
+    (void)WaitUntil(TimeoutMs(options), [&] { return (found = find()) != nullptr; });
+    return found;
 }
 
 HWND FirstWindow(const Options& options) {
-    HWND found = nullptr;
-    (void)WaitUntil(TimeoutMs(options), [&] {
+    return Await(options, [&] {
         std::vector<HWND> matches = MatchingWindows(options);
-        found = matches.empty() ? nullptr : matches.front();
-        return found != nullptr;
+        return matches.empty() ? nullptr : matches.front();
     });
-    return found;
 }
 
 // The bar is created while the window is being created, so it is looked for inside the wait.
@@ -272,17 +255,8 @@ HWND FindMessageBox(const Options& options) {
     return nullptr;
 }
 
-HWND WaitForMessageBox(const Options& options) {
-    HWND box = nullptr;
-    (void)WaitUntil(TimeoutMs(options), [&] {
-        box = FindMessageBox(options);
-        return box != nullptr;
-    });
-    return box;
-}
-
 int CommandBox(const Options& options) {
-    HWND box = WaitForMessageBox(options);
+    HWND box = Await(options, [&] { return FindMessageBox(options); });
     if (box == nullptr) {
         return Fail("timeout");
     }
@@ -323,7 +297,7 @@ int CommandPress(const Options& options) {
     const int id = button == L"ok"       ? IDOK
                    : button == L"cancel" ? IDCANCEL
                                          : static_cast<int>(Number(button));
-    HWND box = WaitForMessageBox(options);
+    HWND box = Await(options, [&] { return FindMessageBox(options); });
     if (box == nullptr) {
         return Fail("timeout");
     }
@@ -364,37 +338,6 @@ int CommandSync(const Options& options) {
     return Print("{\"ok\":true}", 0);
 }
 
-int CommandProcesses(const Options& options) {
-    const std::wstring image = Need(options, L"image");
-    UniqueHandle snapshot = AdoptHandle(CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0));
-    if (!snapshot) {
-        return Fail("CreateToolhelp32Snapshot failed");
-    }
-    std::string pids;
-    PROCESSENTRY32W entry = {};
-    entry.dwSize = sizeof entry;
-    for (BOOL more = Process32FirstW(snapshot.get(), &entry); more;
-         more = Process32NextW(snapshot.get(), &entry)) {
-        if (_wcsicmp(entry.szExeFile, image.c_str()) == 0) {
-            pids += (pids.empty() ? "" : ",") + std::to_string(entry.th32ProcessID);
-        }
-    }
-    return Print("{\"ok\":true,\"pids\":[" + pids + "]}", 0);
-}
-
-int CommandKill(const Options& options) {
-    const DWORD pid = static_cast<DWORD>(Number(Need(options, L"pid")));
-    UniqueHandle process(OpenProcess(PROCESS_TERMINATE | SYNCHRONIZE, FALSE, pid));
-    if (!process) {
-        return Print("{\"ok\":true,\"gone\":true}", 0);
-    }
-    (void)TerminateProcess(process.get(), 1);
-    if (WaitForSingleObject(process.get(), TimeoutMs(options)) != WAIT_OBJECT_0) {
-        return Fail("the process did not end");
-    }
-    return Print("{\"ok\":true}", 0);
-}
-
 int Run(int argc, wchar_t** argv) {
     if (argc < 2) {
         throw UsageError{L"no command"};
@@ -414,8 +357,6 @@ int Run(int argc, wchar_t** argv) {
     if (command == L"press") return CommandPress(options);
     if (command == L"activate") return CommandActivate(options);
     if (command == L"sync") return CommandSync(options);
-    if (command == L"processes") return CommandProcesses(options);
-    if (command == L"kill") return CommandKill(options);
     throw UsageError{L"unknown command " + command};
 }
 

@@ -15,6 +15,7 @@ import getpass
 import glob
 import http.server
 import json
+import ntpath
 import os
 import shutil
 import signal
@@ -51,12 +52,14 @@ RUNS = os.path.join(BUILD, "e2e-runs" + STREAM)
 SIGNING = os.path.join(BUILD, "certs", "signing")
 
 MAIN_CLASS = "HalvexInstaller"
+MAIN_TITLE = "Halvex Installer"
 STANDIN_TITLE = "Halvex Nefo Setup (stand-in)"
 SAVE_NAME = "halvex-nefo-setup.exe"
 RELEASE = "/halvex-nefo/release"
 EBWEBVIEW = "/halvex-nefo/ebwebview"
 USER_AGENT = "HalvexInstaller/1.0"
 DOWNLOAD_FAILED = "下载失败，请检查网络连接或联系客服。"
+SUPPORT_CAPTION = "系统提示"
 NOT_A_PROGRAM = b"this is a text file, not a program\r\n" * 64
 # The close glyph's centre in the main window's client area.
 GLYPH_CENTRE = (535, 25)
@@ -253,20 +256,50 @@ def clean_rooms():
     return set(glob.glob(os.path.join(WINDOWS_TEMP, "halvex-*")))
 
 
-def desktop_shell_pids():
-    """The Unix pids of the prefix's desktop shell (explorer.exe)."""
+def prefix_pids(image):
+    """The Unix pids of this prefix's processes of the given image (Wine shows a program's path,
+    a Unix or a Windows one, as the process's first argument)."""
     pids = []
-    for entry in os.listdir("/proc"):
+    for entry in filter(str.isdigit, os.listdir("/proc")):
         try:
             with open("/proc/%s/cmdline" % entry, "rb") as f:
-                command = f.read()
+                program = f.read().split(b"\0")[0].decode(errors="replace")
             with open("/proc/%s/environ" % entry, "rb") as f:
                 environ = f.read().split(b"\0")
-        except (OSError, ValueError):
+        except OSError:
             continue
-        if b"explorer.exe" in command and ("WINEPREFIX=" + PREFIX).encode() in environ:
+        if (ntpath.basename(program).lower() == image
+                and ("WINEPREFIX=" + PREFIX).encode() in environ):
             pids.append(int(entry))
     return pids
+
+
+def desktop_shell_pids():
+    return prefix_pids("explorer.exe")
+
+
+@contextlib.contextmanager
+def desktop_shell_stopped():
+    """Stops the prefix's explorer.exe for the block: the desktop shell then takes calls and
+    never answers them."""
+    pids = desktop_shell_pids()
+    if not pids:
+        raise RuntimeError("no desktop shell (explorer.exe) in " + PREFIX)
+    for pid in pids:
+        os.kill(pid, signal.SIGSTOP)
+    try:
+        yield
+    finally:
+        for pid in pids:
+            os.kill(pid, signal.SIGCONT)
+
+
+def end_processes(image):
+    """Ends this prefix's processes of the given image; whether they were all gone in time."""
+    for pid in prefix_pids(image):
+        with contextlib.suppress(ProcessLookupError):
+            os.kill(pid, signal.SIGKILL)
+    return wait_for(lambda: not prefix_pids(image), 30)
 
 
 def wait_for(condition, timeout, step=0.1):
@@ -282,7 +315,7 @@ def wait_for(condition, timeout, step=0.1):
 class InstallerRun:
     """One start of the installer, from a fresh current folder of its own."""
 
-    def __init__(self, name, standin_seconds=0, standin_exit_code=0, environment=None,
+    def __init__(self, name, standin_seconds=0, environment=None,
                  beside=None, installer=INSTALLER, before_start=None, standin=None):
         self.folder = os.path.join(RUNS, name)
         shutil.rmtree(self.folder, ignore_errors=True)
@@ -301,7 +334,7 @@ class InstallerRun:
         self.standin_environment_record = os.path.join(self.folder, "standin-environment.txt")
         write_standin_settings(PREFIX, record=windows_path(self.standin_record),
                                environment=windows_path(self.standin_environment_record),
-                               seconds=standin_seconds, exit_code=standin_exit_code,
+                               seconds=standin_seconds,
                                **(standin or {}))
         env = dict(WINE_ENV)
         env.update(environment or {})
@@ -312,7 +345,6 @@ class InstallerRun:
         self.process = subprocess.Popen(["wine", program], cwd=self.cwd, env=env,
                                         stdin=subprocess.DEVNULL, stdout=self.log,
                                         stderr=subprocess.STDOUT)
-        self.windows_pids = set()
 
     def new_rooms(self):
         """The clean rooms made since this run started that are still there."""
@@ -327,10 +359,7 @@ class InstallerRun:
     def window(self, state="visible", timeout=60):
         """The main window once it is in the given state, or None after the bound."""
         answer = ui("window", "--class", MAIN_CLASS, "--state", state, timeout=timeout)
-        if answer["ok"] and "window" in answer:
-            self.windows_pids.add(answer["window"]["pid"])
-            return answer["window"]
-        return None
+        return answer.get("window") if answer["ok"] else None
 
     def message_box(self, timeout=60):
         answer = ui("box", "--owner-class", MAIN_CLASS, timeout=timeout)
@@ -377,15 +406,9 @@ class InstallerRun:
 
     def end(self):
         """Ends whatever of this run is still alive: the installer, then its setup stand-in."""
-        if self.process.poll() is None:
-            for pid in sorted(self.windows_pids):
-                ui("kill", "--pid", pid, timeout=10)
-            if self.process.poll() is None:
-                os.kill(self.process.pid, signal.SIGKILL)
-            self.process.wait(30)
-        standin = ui("window", "--title", STANDIN_TITLE, timeout=0)
-        if standin["ok"] and "window" in standin:
-            ui("kill", "--pid", standin["window"]["pid"], timeout=10)
+        end_processes(os.path.basename(INSTALLER))
+        self.process.wait(30)
+        end_processes(SAVE_NAME)
         self.log.close()
 
 
@@ -403,7 +426,7 @@ class EndToEndTest(unittest.TestCase):
 
     @contextlib.contextmanager
     def installer(self, name, **options):
-        """Starts the installer; options: standin_seconds, standin_exit_code, standin (more
+        """Starts the installer; options: standin_seconds, standin (more
         of the stand-in's settings: load, child_seconds),
         environment (variables added to the Wine environment, e.g. WINEDLLOVERRIDES),
         beside (files to put next to a copy of the installer, which then runs from there; () for

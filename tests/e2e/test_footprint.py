@@ -19,20 +19,15 @@ import subprocess
 import tempfile
 import time
 
-from harness import (PREFIX, RUNS, SOURCE, USER_PROFILE, WINE_ENV, EndToEndTest,
-                     desktop_shell_pids, reg, standin_bytes, ui, wait_for, windows_path, wine,
+from harness import (EBWEBVIEW, GLYPH_CENTRE, MAIN_TITLE, PREFIX, RELEASE, RUNS, SOURCE,
+                     SUPPORT_CAPTION, USER_PROFILE, WINE_ENV, EndToEndTest, desktop_shell_pids,
+                     desktop_shell_stopped, reg, standin_bytes, ui, wait_for, windows_path, wine,
                      xdotool)
-from test_install_road import desktop_shell_stopped
 
-RELEASE = "/halvex-nefo/release"
-EBWEBVIEW = "/halvex-nefo/ebwebview"
-SUPPORT_CAPTION = "系统提示"
-GLYPH_CENTRE = (535, 25)
 ALLOW_LIST = os.path.join(SOURCE, "docs", "security.md")
 TRACE = "-all,+pid,+loaddll,+process,+reg,+relay"
 RELAY_KEY = "HKCU\\Software\\Wine\\Debug"
 RELAYED = "DuplicateHandle;RtlExitUserThread"
-WINDOW_TITLE = "Halvex Installer"
 INTERNET_SETTINGS = "hkcu\\software\\microsoft\\windows\\currentversion\\internet settings"
 DRIVE_C = os.path.join(PREFIX, "drive_c")
 RECORD_FOLDER = os.path.join(USER_PROFILE, ".halvex")
@@ -302,7 +297,7 @@ class FootprintTest(EndToEndTest):
             self.assertTrue(wait_for(lambda: x_window(SUPPORT_CAPTION) is None, 60, 0.5),
                             "the box did not take OK")
             wait_for(lambda: worker_ended(run.log.name), 180, 0.5)
-        window = x_window(WINDOW_TITLE)
+        window = x_window(MAIN_TITLE)
         self.assertIsNotNone(window, "the installer's window went away after the box")
         xdotool("mousemove", "--window", window, *GLYPH_CENTRE, "click", "1")
 

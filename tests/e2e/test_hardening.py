@@ -10,8 +10,9 @@ import os
 import shutil
 import unittest
 
-from harness import (BIN, EBWEBVIEW, PREFIX, RELEASE, STANDIN_TITLE, USER_PROFILE, WINE_ENV,
-                     EndToEndTest, reg, standin_bytes, ui, wait_for, windows_path, wine)
+from harness import (BIN, EBWEBVIEW, PREFIX, RELEASE, SAVE_NAME, STANDIN_TITLE, USER_PROFILE,
+                     WINE_ENV, EndToEndTest, end_processes, reg, standin_bytes, ui, wait_for,
+                     windows_path, wine)
 
 # crypt32 is delay-loaded too, but cannot be planted here: Wine's own winhttp delay-loads it
 # through a search that includes the program's folder (Windows applies the process's System32
@@ -115,7 +116,7 @@ class SwappedSetupTest(EndToEndTest):
                 probe = wine([FILE_PROBE, "probe", windows_path(run.setup_path)])
                 self.assertEqual(probe.returncode & WRITE_RENAME_DELETE_REFUSED,
                                  WRITE_RENAME_DELETE_REFUSED, "changed while it runs")
-                ui("kill", "--pid", standin["window"]["pid"], timeout=10)
+                self.assertTrue(end_processes(SAVE_NAME))
                 self.assertEqual(run.wait_exit(120), 0)
 
         runs = run.standin_runs()

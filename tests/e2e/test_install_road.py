@@ -3,15 +3,13 @@
 import contextlib
 import ntpath
 import os
-import signal
 import time
 import unittest
 
-from harness import (DOWNLOAD_FAILED, EBWEBVIEW, NOT_A_PROGRAM, PREFIX, RELEASE, SAVE_NAME,
-                     STANDIN_TITLE, SUPPORT_URL, UNPINNED_INSTALLER, USER_AGENT, EndToEndTest,
-                     standin_bytes, ui, wait_for, xdotool)
+from harness import (DOWNLOAD_FAILED, EBWEBVIEW, NOT_A_PROGRAM, RELEASE, SAVE_NAME,
+                     STANDIN_TITLE, SUPPORT_CAPTION, SUPPORT_URL, UNPINNED_INSTALLER, USER_AGENT, EndToEndTest,
+                     desktop_shell_stopped, standin_bytes, ui, wait_for, xdotool)
 
-SUPPORT_CAPTION = "系统提示"
 LAUNCH_FAILED = "安装程序启动失败，请检查安装包或联系客服。"
 OK, CANCEL = 1, 2
 # Time given to a wrongly opened support page to show up before its absence counts.
@@ -180,32 +178,6 @@ class UnpackingSetupTest(EndToEndTest):
         self.assertEqual([r[4:] for r in runs], [(), (UNPACKED,)],
                          "the started program did not find what its parent unpacked")
         self.assert_nothing_left(run)
-
-
-@contextlib.contextmanager
-def desktop_shell_stopped():
-    """Stops the prefix's explorer.exe for the block: the desktop shell then takes calls and
-    never answers them."""
-    pids = []
-    for entry in os.listdir("/proc"):
-        try:
-            with open("/proc/%s/cmdline" % entry, "rb") as f:
-                command = f.read()
-            with open("/proc/%s/environ" % entry, "rb") as f:
-                environ = f.read().split(b"\0")
-        except (OSError, ValueError):
-            continue
-        if b"explorer.exe" in command and ("WINEPREFIX=" + PREFIX).encode() in environ:
-            pids.append(int(entry))
-    if not pids:
-        raise RuntimeError("no desktop shell (explorer.exe) in " + PREFIX)
-    for pid in pids:
-        os.kill(pid, signal.SIGSTOP)
-    try:
-        yield
-    finally:
-        for pid in pids:
-            os.kill(pid, signal.SIGCONT)
 
 
 if __name__ == "__main__":

@@ -9,8 +9,8 @@ import unittest
 
 from harness import (CERT, DOWNLOAD_FAILED, EBWEBVIEW, GLYPH_CENTRE, INSTALLER, MAIN_CLASS,
                      NOT_A_PROGRAM, RUNS, STANDIN_TITLE, UNPINNED_INSTALLER, USER_PROFILE,
-                     WINDOWS_TEMP, WINE_ENV, EndToEndTest, free_port, machine_proxy, small_disk,
-                     standin_bytes, tinyproxy, ui, user_proxy_settings)
+                     WINDOWS_TEMP, WINE_ENV, EndToEndTest, free_port, machine_proxy, prefix_pids,
+                     small_disk, standin_bytes, tinyproxy, ui, user_proxy_settings)
 from vendor_server import VendorServer
 
 PROXY_SCRIPT = "/proxy.pac"
@@ -33,7 +33,7 @@ def start_again(run):
 
 
 def installer_processes():
-    return ui("processes", "--image", "halvex-installer.exe")["pids"]
+    return prefix_pids(os.path.basename(INSTALLER))
 
 
 class SecondStartTest(EndToEndTest):
