@@ -41,9 +41,18 @@ done
 # tests (a plain CMake configure; scripts/test.sh builds one beside the pinned installer).
 if [ -z "$publisher" ] || [ -z "${publisher_keys//;/}" ] || [ -z "$min_version" ] ||
     [ -z "$product" ]; then
-    echo "error: a release must pin the setup program: --publisher, --publisher-keys (at least" \
-        "one), --min-version and --product are all needed. docs/releasing.md says how to read" \
-        "each from the signed setup program with Debian's tools." >&2
+    cat >&2 <<'END'
+error: a release must pin the setup program: --publisher, --publisher-keys (at least one),
+--min-version and --product are all needed. From a signed setup program SETUP.exe:
+  --publisher       the CN under "Signer #0": osslsigncode verify -in SETUP.exe
+  --publisher-keys  osslsigncode extract-signature -in SETUP.exe -out sig.der; openssl pkcs7
+                    -inform DER -in sig.der -print_certs -out certs.pem; then for the signer's
+                    certificate: openssl x509 -in SIGNER.crt -noout -pubkey |
+                    openssl pkey -pubin -outform DER | sha256sum    (';' between keys)
+  --min-version     "File Version Number": exiftool SETUP.exe   (libimage-exiftool-perl)
+  --product         "Product Name": exiftool SETUP.exe
+One floor and one name serve both setup programs. See docs/releasing.md.
+END
     exit 2
 fi
 for file in "$cert" "$ca" ${key:+"$key"} ${tsa_ca:+"$tsa_ca"}; do
