@@ -1,5 +1,3 @@
-// The chain parameters' revocation time-out is among the extra fields.
-#define CERT_CHAIN_PARA_HAS_EXTRA_FIELDS
 #include "install/setup_signature.h"
 
 #include <bcrypt.h>
@@ -15,8 +13,8 @@
 #include <vector>
 
 #include "common/bounded_call.h"
-#include "common/closer.h"
 #include "common/local_memory.h"
+#include "install/machine_chain.h"
 #include "install/signature_time.h"
 
 namespace {
@@ -34,8 +32,6 @@ struct TrustStateCloser {
     }
 };
 using TrustState = std::unique_ptr<WINTRUST_DATA, TrustStateCloser>;
-
-using UniqueChain = std::unique_ptr<const CERT_CHAIN_CONTEXT, Closer<CertFreeCertificateChain>>;
 
 // The subject's one common name; empty when it has none or several. Windows' display name
 // would fall back to the organisational unit, the organisation or an e-mail address.
@@ -104,19 +100,8 @@ bool HasPinnedKey(PCCERT_CONTEXT certificate, const char* publisherKeys) {
 // The signer's chain for the code-signing usage, with the signature's own certificates as
 // the intermediates it may need; empty when none could be built.
 UniqueChain BuildChain(PCCERT_CONTEXT leaf, FILETIME verifyAsOf, DWORD flags) {
-    LPSTR codeSigning[] = {const_cast<LPSTR>(szOID_PKIX_KP_CODE_SIGNING)};
-    CERT_CHAIN_PARA parameters{};
-    parameters.cbSize = sizeof(parameters);
-    parameters.RequestedUsage.dwType = USAGE_MATCH_TYPE_AND;
-    parameters.RequestedUsage.Usage.cUsageIdentifier = 1;
-    parameters.RequestedUsage.Usage.rgpszUsageIdentifier = codeSigning;
-    parameters.dwUrlRetrievalTimeout = kRevocationTimeoutMs;
-    PCCERT_CHAIN_CONTEXT built = nullptr;
-    if (!CertGetCertificateChain(HCCE_LOCAL_MACHINE, leaf, &verifyAsOf, leaf->hCertStore,
-                                 &parameters, flags, nullptr, &built)) {
-        return nullptr;
-    }
-    return UniqueChain(built);
+    return BuildMachineChain(leaf, szOID_PKIX_KP_CODE_SIGNING, verifyAsOf, flags,
+                             kRevocationTimeoutMs);
 }
 
 // In the signer's own certificate: without the extension the chain engine counts a
